@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/Keystrokes.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane::delivery {
+
+using platform::KeyAction;
+using platform::KeystrokeScript;
+
+// "Utilisateur", Tab, "Mot de passe" [, Tab, "Chaîne cryptée" when irreversible].
+std::u32string columnTitleLine(bool irreversible);
+
+// Appends text typed literally; character 9 is the Tab key, 13 and 10 are the Enter key.
+void appendLiteral(KeystrokeScript& script, std::u32string_view text);
+
+// The editor route: banner, three Enters, optional titles, every line, then the footer naming
+// the count of this generation as its box shows it.
+KeystrokeScript notepadScript(const std::vector<std::u32string>& lines,
+                              const std::optional<std::u32string>& titleLine,
+                              std::u32string_view countText, std::int64_t count);
+
+// The other-program route: optional titles, then every line, each ended by Enter.
+KeystrokeScript otherProgramScript(const std::vector<std::u32string>& lines,
+                                   const std::optional<std::u32string>& titleLine);
+
+// The clipboard route: one line per row, fields Tab-separated, no banner.
+std::u32string clipboardText(const std::vector<std::u32string>& lines);
+
+// What a plain-text editor holds once the script has been typed into an empty document.
+std::u32string typedText(const KeystrokeScript& script);
+
+// Number of key presses a script stands for (one per character, Enter or Tab).
+std::size_t keyCount(const KeystrokeScript& script);
+
+} // namespace tolvane::delivery

@@ -1,0 +1,46 @@
+#include "engine/GenerationSettings.h"
+
+namespace tolvane::engine {
+
+namespace {
+
+bool isBlank(char32_t c) {
+    return c == U' ' || c == U'\t';
+}
+
+} // namespace
+
+WholeNumber readWholeNumber(std::u32string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && isBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && isBlank(text[end - 1])) {
+        --end;
+    }
+    bool negative = false;
+    if (begin < end && (text[begin] == U'-' || text[begin] == U'+')) {
+        negative = text[begin] == U'-';
+        ++begin;
+    }
+    if (begin == end) {
+        return {};
+    }
+    std::int64_t value = 0;
+    for (std::size_t i = begin; i < end; ++i) {
+        const char32_t c = text[i];
+        if (c < U'0' || c > U'9') {
+            return {};
+        }
+        if (value < kNumberSaturation) {
+            value = value * 10 + static_cast<std::int64_t>(c - U'0');
+            if (value > kNumberSaturation) {
+                value = kNumberSaturation;
+            }
+        }
+    }
+    return {WholeNumber::Status::Ok, negative ? -value : value};
+}
+
+} // namespace tolvane::engine

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/RandomSource.h"
+
+#include <array>
+#include <cstddef>
+#include <stdexcept>
+
+namespace tolvane::platform {
+
+// Thrown when the kernel's random generator cannot be read; nothing weaker replaces it.
+class RandomSourceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Words drawn from the kernel CSPRNG (getrandom(2)), read in blocks.
+class KernelRandomSource final : public RandomSource {
+public:
+    KernelRandomSource() = default;
+    ~KernelRandomSource() override;
+    KernelRandomSource(const KernelRandomSource&) = delete;
+    KernelRandomSource& operator=(const KernelRandomSource&) = delete;
+
+    std::uint32_t nextU32() override;
+
+private:
+    void refill();
+
+    std::array<std::uint32_t, 64> buffer_{};
+    std::size_t next_ = buffer_.size();
+};
+
+} // namespace tolvane::platform

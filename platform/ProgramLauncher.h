@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace tolvane::platform {
+
+struct LaunchResult {
+    bool started = false;
+    pid_t pid = 0;
+    std::string program; // what was started, for messages
+    std::string error;   // French, when not started
+};
+
+// Starts programs with a normal window, without waiting for them.
+class ProgramLauncher {
+public:
+    virtual ~ProgramLauncher() = default;
+    // The user's plain-text editor, in a new empty document.
+    virtual LaunchResult startTextEditor() = 0;
+    // The program at this path, started directly (no shell).
+    virtual LaunchResult startProgram(const std::string& path) = 0;
+};
+
+} // namespace tolvane::platform

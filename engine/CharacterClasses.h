@@ -10,13 +10,13 @@ inline constexpr std::size_t kClassCount = 7;
 
 // The seven character classes, in the order they are appended to the alphabet.
 enum class CharacterClass {
-    Digits,      // "Chiffres"
-    Capitals,    // "Majuscules"
-    Smalls,      // "Minuscules"
-    Arithmetic,  // "Arithmétique"
-    Accented,    // "Accentués"
-    OtherSigns,  // "Autres signes"
-    Blank,       // "Espace(s)"
+    Digits,     // "Chiffres"
+    Capitals,   // "Majuscules"
+    Smalls,     // "Minuscules"
+    Arithmetic, // "Arithmétique"
+    Accented,   // "Accentués"
+    OtherSigns, // "Autres signes"
+    Blank,      // "Espace(s)"
 };
 
 using ClassSelection = std::array<bool, kClassCount>;

@@ -15,18 +15,18 @@ enum class Destination { Notepad, Clipboard, OtherProgram };
 // What a generation reads from the window, taken afresh at every press of "Générer".
 // The three numbers are kept as the user sees them; generateBatch reads them.
 struct GenerationSettings {
-    std::u32string lengthText;   // Combo1
-    std::u32string segmentsText; // Combo3
-    std::u32string countText;    // Combo4, also shown in the footer as it stands
-    ClassSelection classes{};    // Check2 .. Check8, a value other than 0 selects
-    bool associate = false;      // Check10
-    long userCount = 0;          // entries of Combo5
+    std::u32string lengthText;             // Combo1
+    std::u32string segmentsText;           // Combo3
+    std::u32string countText;              // Combo4, also shown in the footer as it stands
+    ClassSelection classes{};              // Check2 .. Check8, a value other than 0 selects
+    bool associate = false;                // Check10
+    long userCount = 0;                    // entries of Combo5
     std::vector<std::u32string> userNames; // List2, in order of addition
-    bool irreversible = false;   // Option1
-    std::u32string puk;          // Text1
+    bool irreversible = false;             // Option1
+    std::u32string puk;                    // Text1
     Destination destination = Destination::Notepad; // Option2, Option3, Option4
-    std::u32string programPath;  // Option4's caption
-    bool columnTitles = false;   // Check9
+    std::u32string programPath;                     // Option4's caption
+    bool columnTitles = false;                      // Check9
 };
 
 // Reading a decimal whole number from a box's text.

@@ -8,8 +8,7 @@ namespace {
 
 constexpr const char* kWarningTitle = "Avertissement";
 
-Refusal refuse(Refusal::Reason reason, std::string message,
-               std::string title = kWarningTitle) {
+Refusal refuse(Refusal::Reason reason, std::string message, std::string title = kWarningTitle) {
     return Refusal{reason, std::move(message), std::move(title)};
 }
 
@@ -42,8 +41,9 @@ std::optional<Refusal> readShape(const GenerationSettings& settings, BatchShape&
     }
     const WholeNumber count = readWholeNumber(settings.countText);
     if (!count.ok()) {
-        return refuse(R::CountNotANumber,
-                      "Le nombre de séquences à générer doit être un nombre entier, par exemple 1.");
+        return refuse(
+            R::CountNotANumber,
+            "Le nombre de séquences à générer doit être un nombre entier, par exemple 1.");
     }
     if (count.value < 0 || count.value > kMaxCount) {
         return refuse(R::CountOutOfRange,
@@ -77,12 +77,12 @@ Batch generateBatch(const GenerationSettings& settings, platform::RandomSource& 
         return batch;
     }
     if (settings.associate && static_cast<std::int64_t>(settings.userNames.size()) < shape.count) {
-        batch.refusal = refuse(
-            R::MissingUserNames,
-            "Il manque des noms d'utilisateurs : " +
-                plural(static_cast<std::int64_t>(settings.userNames.size()), "nom", "noms") +
-                " pour " + plural(shape.count, "mot de passe", "mots de passe") +
-                ". Ajoutez les noms à nouveau.");
+        batch.refusal =
+            refuse(R::MissingUserNames,
+                   "Il manque des noms d'utilisateurs : " +
+                       plural(static_cast<std::int64_t>(settings.userNames.size()), "nom", "noms") +
+                       " pour " + plural(shape.count, "mot de passe", "mots de passe") +
+                       ". Ajoutez les noms à nouveau.");
         return batch;
     }
 

@@ -18,6 +18,8 @@ public:
     virtual ~KeystrokeInjector() = default;
     // Empty when keystrokes can be delivered in this session; otherwise why not, in French.
     virtual std::string unavailableReason() = 0;
+    // Called just before the target program is started, so its window can be told apart.
+    virtual void beforeLaunch() {}
     virtual InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) = 0;
 };
 

@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                      select({C::Digits, C::Capitals, C::Smalls, C::Arithmetic, C::Accented,
                              C::OtherSigns, C::Blank}),
                      125, U"0123", U"€{} "},
-        AlphabetCase{"arith_other", select({C::Arithmetic, C::OtherSigns}), 39, U"+/=*^",
-                     U"\\€{}"},
+        AlphabetCase{"arith_other", select({C::Arithmetic, C::OtherSigns}), 39, U"+/=*^", U"\\€{}"},
         AlphabetCase{"accented", select({C::Accented}), 23, U"éèàâ", U"ÂÊÛÎÔ"},
         AlphabetCase{"blank", select({C::Blank}), 1, U" ", U" "}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -97,15 +96,13 @@ TEST_P(WholeNumberTest, Reads) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, WholeNumberTest,
-    ::testing::Values(NumberCase{U"8", true, 8}, NumberCase{U"30", true, 30},
-                      NumberCase{U" 12 ", true, 12}, NumberCase{U"007", true, 7},
-                      NumberCase{U"-1", true, -1}, NumberCase{U"+5", true, 5},
-                      NumberCase{U"0", true, 0},
-                      NumberCase{U"99999999999999999999", true, kNumberSaturation},
-                      NumberCase{U"", false, 0}, NumberCase{U"  ", false, 0},
-                      NumberCase{U"-", false, 0}, NumberCase{U"abc", false, 0},
-                      NumberCase{U"8.5", false, 0}, NumberCase{U"1e9", false, 0},
-                      NumberCase{U"8a", false, 0}, NumberCase{U"٣", false, 0},
-                      NumberCase{U"1 2", false, 0}, NumberCase{U"\n8", false, 0}));
+    ::testing::Values(
+        NumberCase{U"8", true, 8}, NumberCase{U"30", true, 30}, NumberCase{U" 12 ", true, 12},
+        NumberCase{U"007", true, 7}, NumberCase{U"-1", true, -1}, NumberCase{U"+5", true, 5},
+        NumberCase{U"0", true, 0}, NumberCase{U"99999999999999999999", true, kNumberSaturation},
+        NumberCase{U"", false, 0}, NumberCase{U"  ", false, 0}, NumberCase{U"-", false, 0},
+        NumberCase{U"abc", false, 0}, NumberCase{U"8.5", false, 0}, NumberCase{U"1e9", false, 0},
+        NumberCase{U"8a", false, 0}, NumberCase{U"٣", false, 0}, NumberCase{U"1 2", false, 0},
+        NumberCase{U"\n8", false, 0}));
 
 } // namespace

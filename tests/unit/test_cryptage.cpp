@@ -25,14 +25,14 @@ TEST_P(CryptageTest, FixedInputs) {
     EXPECT_EQ(CryptageIrreversible(p.key, p.data, 2), p.code);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, CryptageTest,
-    ::testing::Values(CodeCase{U"", U"a", "5CCB5D1A"}, CodeCase{U"", U"A", "9C26F1E1"},
-                      CodeCase{U"PUK", U"alice\tAb3-x9Z", "CD581BCD"},
-                      CodeCase{U"", U"bob\t12345678", "F9AB5B57"},
-                      CodeCase{U"clé", U"ÿ\t€€€", "AAB05C73"},
-                      CodeCase{U"1234", U"Œuvre\t{+%}", "1BE9AD5E"},
-                      CodeCase{U"k", U"😀\tx", "8864F37E"}));
+INSTANTIATE_TEST_SUITE_P(Inputs, CryptageTest,
+                         ::testing::Values(CodeCase{U"", U"a", "5CCB5D1A"},
+                                           CodeCase{U"", U"A", "9C26F1E1"},
+                                           CodeCase{U"PUK", U"alice\tAb3-x9Z", "CD581BCD"},
+                                           CodeCase{U"", U"bob\t12345678", "F9AB5B57"},
+                                           CodeCase{U"clé", U"ÿ\t€€€", "AAB05C73"},
+                                           CodeCase{U"1234", U"Œuvre\t{+%}", "1BE9AD5E"},
+                                           CodeCase{U"k", U"😀\tx", "8864F37E"}));
 
 TEST(Cryptage, OtherDigitCountsTakeTheLastDigitsOfEachPass) {
     // The passes of "a" end at 0x55C, 0x16CB, 0x295D and 0x401A.
@@ -70,14 +70,15 @@ TEST_P(CodePageTest, Windows1252) {
     EXPECT_EQ(windows1252Code(GetParam().c), GetParam().code);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Characters, CodePageTest,
-    ::testing::Values(CodePageCase{U'A', 65}, CodePageCase{U'\t', 9}, CodePageCase{U'é', 233},
-                      CodePageCase{U'²', 178}, CodePageCase{U'ÿ', 255}, CodePageCase{U'\u00A0', 160},
-                      CodePageCase{U'€', 128}, CodePageCase{U'‚', 130}, CodePageCase{U'Œ', 140},
-                      CodePageCase{U'Ž', 142}, CodePageCase{U'‘', 145}, CodePageCase{U'™', 153},
-                      CodePageCase{U'Ÿ', 159}, CodePageCase{U'\u0081', 63},
-                      CodePageCase{U'\u009D', 63}, CodePageCase{U'Ω', 63},
-                      CodePageCase{U'😀', 63}));
+INSTANTIATE_TEST_SUITE_P(Characters, CodePageTest,
+                         ::testing::Values(CodePageCase{U'A', 65}, CodePageCase{U'\t', 9},
+                                           CodePageCase{U'é', 233}, CodePageCase{U'²', 178},
+                                           CodePageCase{U'ÿ', 255}, CodePageCase{U'\u00A0', 160},
+                                           CodePageCase{U'€', 128}, CodePageCase{U'‚', 130},
+                                           CodePageCase{U'Œ', 140}, CodePageCase{U'Ž', 142},
+                                           CodePageCase{U'‘', 145}, CodePageCase{U'™', 153},
+                                           CodePageCase{U'Ÿ', 159}, CodePageCase{U'\u0081', 63},
+                                           CodePageCase{U'\u009D', 63}, CodePageCase{U'Ω', 63},
+                                           CodePageCase{U'😀', 63}));
 
 } // namespace

@@ -188,7 +188,8 @@ TEST_P(RefusalTest, RefusesBeforeDrawingWithItsMessage) {
 
 using R = Refusal::Reason;
 const char* const kLengthNaN = "La longueur souhaitée doit être un nombre entier, par exemple 8.";
-const char* const kLengthRange = "La longueur souhaitée doit être comprise entre 1 et 1000 caractères.";
+const char* const kLengthRange =
+    "La longueur souhaitée doit être comprise entre 1 et 1000 caractères.";
 const char* const kSegmentsNaN = "Le nombre de segments doit être un nombre entier, par exemple 1.";
 const char* const kCountNaN =
     "Le nombre de séquences à générer doit être un nombre entier, par exemple 1.";
@@ -204,8 +205,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "Avertissement"},
         RefusalCase{"length_empty", settings(U"", U"1", U"1"), R::LengthNotANumber, kLengthNaN,
                     "Avertissement"},
-        RefusalCase{"length_decimal", settings(U"8.5", U"1", U"1"), R::LengthNotANumber,
-                    kLengthNaN, "Avertissement"},
+        RefusalCase{"length_decimal", settings(U"8.5", U"1", U"1"), R::LengthNotANumber, kLengthNaN,
+                    "Avertissement"},
         RefusalCase{"length_zero", settings(U"0", U"1", U"1"), R::LengthOutOfRange, kLengthRange,
                     "Avertissement"},
         RefusalCase{"length_negative", settings(U"-1", U"1", U"1"), R::LengthOutOfRange,

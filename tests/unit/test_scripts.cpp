@@ -17,21 +17,29 @@ const std::u32string kBanner = U"--------- MORVANTE 1.0 2 ---------";
 
 TEST(Scripts, NotepadCountOneWithoutTitles) {
     const KeystrokeScript script = notepadScript({U"Ab3x9Zq1"}, std::nullopt, U"1", 1);
-    const KeystrokeScript expected{text(kBanner), kEnter, kEnter, kEnter, text(U"Ab3x9Zq1"),
-                                   kEnter,        kEnter, kEnter, text(U"--- Terminé :  1 code généré ---")};
+    const KeystrokeScript expected{text(kBanner),
+                                   kEnter,
+                                   kEnter,
+                                   kEnter,
+                                   text(U"Ab3x9Zq1"),
+                                   kEnter,
+                                   kEnter,
+                                   kEnter,
+                                   text(U"--- Terminé :  1 code généré ---")};
     EXPECT_EQ(script, expected);
 }
 
 TEST(Scripts, NotepadTitlesWithIrreversibleAndFooterForFive) {
     const std::vector<std::u32string> lines{U"a\tp1\tC0DE0001", U"b\tp2\tC0DE0002"};
     const KeystrokeScript script = notepadScript(lines, columnTitleLine(true), U"5", 5);
-    EXPECT_EQ(typedText(script), kBanner + U"\n\n\n" + U"Utilisateur\tMot de passe\tChaîne cryptée\n" +
+    EXPECT_EQ(typedText(script), kBanner + U"\n\n\n" +
+                                     U"Utilisateur\tMot de passe\tChaîne cryptée\n" +
                                      U"a\tp1\tC0DE0001\n" + U"b\tp2\tC0DE0002\n" +
                                      U"\n\n--- Terminé :  5 codes générés ---");
     // The title line is typed with real Tab presses.
     const KeystrokeScript head(script.begin() + 4, script.begin() + 10);
-    const KeystrokeScript expectedHead{text(U"Utilisateur"), kTab,  text(U"Mot de passe"),
-                                       kTab,                 text(U"Chaîne cryptée"), kEnter};
+    const KeystrokeScript expectedHead{text(U"Utilisateur"),    kTab,  text(U"Mot de passe"), kTab,
+                                       text(U"Chaîne cryptée"), kEnter};
     EXPECT_EQ(head, expectedHead);
 }
 

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/Clipboard.h"
+
+#include <QObject>
+#include <QTimer>
+
+namespace tolvane::platform::linux_desktop {
+
+// The clipboard, holding our text for a limited time only, marked secret for clipboard
+// managers. Cleared after the delay, and when the program ends, if it still holds our text.
+class QtClipboard final : public QObject, public Clipboard {
+    Q_OBJECT
+public:
+    explicit QtClipboard(int clearAfterMs = 30000, QObject* parent = nullptr);
+    ~QtClipboard() override;
+
+    void setSecretText(const std::string& utf8) override;
+    void clearIfOurs();
+
+private:
+    QTimer timer_;
+    QString ours_;
+};
+
+} // namespace tolvane::platform::linux_desktop

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "fakes/ScriptedRandomSource.h"
+#include "platform/KernelRandomSource.h"
+#include "ui/Services.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane::fakes {
+
+// Every call a fake receives, in order, as one line each.
+using CallLog = std::vector<std::string>;
+
+struct MessageCall {
+    std::string text;
+    platform::MessageIcon icon;
+    platform::MessageButtons buttons;
+    std::string title;
+};
+
+class FakeMessageBox final : public platform::MessageBox {
+public:
+    explicit FakeMessageBox(CallLog& log) : log_(log) {}
+    platform::MessageAnswer show(const std::string& text, platform::MessageIcon icon,
+                                 platform::MessageButtons buttons,
+                                 const std::string& title) override {
+        calls.push_back({text, icon, buttons, title});
+        log_.push_back("message:" + text);
+        if (!answers.empty()) {
+            auto a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return buttons == platform::MessageButtons::Ok ? platform::MessageAnswer::Ok
+                                                       : platform::MessageAnswer::No;
+    }
+    std::vector<MessageCall> calls;
+    std::deque<platform::MessageAnswer> answers; // scripted, then Ok / No
+
+private:
+    CallLog& log_;
+};
+
+class FakeFileDialog final : public platform::FileDialog {
+public:
+    explicit FakeFileDialog(CallLog& log) : log_(log) {}
+    std::optional<std::string> getOpenFileName(const std::string& title,
+                                               const std::vector<platform::FileFilter>& filters,
+                                               const std::string& initialPath) override {
+        log_.push_back("dialog:" + title);
+        lastFilters = filters;
+        lastInitialPath = initialPath;
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::deque<std::optional<std::string>> answers; // nullopt: cancelled
+    std::vector<platform::FileFilter> lastFilters;
+    std::string lastInitialPath;
+
+private:
+    CallLog& log_;
+};
+
+class FakeLauncher final : public platform::ProgramLauncher {
+public:
+    explicit FakeLauncher(CallLog& log) : log_(log) {}
+    platform::LaunchResult startTextEditor() override {
+        log_.push_back("start:editor");
+        return result("editor");
+    }
+    platform::LaunchResult startProgram(const std::string& path) override {
+        log_.push_back("start:" + path);
+        return result(path);
+    }
+    bool fail = false;
+
+private:
+    platform::LaunchResult result(const std::string& program) {
+        platform::LaunchResult r;
+        r.program = program;
+        r.started = !fail;
+        r.pid = fail ? 0 : 4242;
+        if (fail) {
+            r.error = "Le programme « " + program + " » ne peut pas être lancé.";
+        }
+        return r;
+    }
+    CallLog& log_;
+};
+
+class FakeInjector final : public platform::KeystrokeInjector {
+public:
+    explicit FakeInjector(CallLog& log) : log_(log) {}
+    std::string unavailableReason() override { return unavailable; }
+    void beforeLaunch() override { log_.push_back("injector:before-launch"); }
+    platform::InjectionResult typeInto(const platform::LaunchResult& target,
+                                       const platform::KeystrokeScript& script) override {
+        log_.push_back("type:" + target.program);
+        scripts.push_back(script);
+        return {true, {}};
+    }
+    std::string unavailable;
+    std::vector<platform::KeystrokeScript> scripts;
+
+private:
+    CallLog& log_;
+};
+
+class FakeClipboard final : public platform::Clipboard {
+public:
+    explicit FakeClipboard(CallLog& log) : log_(log) {}
+    void setSecretText(const std::string& utf8) override {
+        log_.push_back("clipboard");
+        texts.push_back(utf8);
+    }
+    std::vector<std::string> texts;
+
+private:
+    CallLog& log_;
+};
+
+class FakeSound final : public platform::Sound {
+public:
+    explicit FakeSound(CallLog& log) : log_(log) {}
+    void playAsync(const std::string& fileName) override { log_.push_back("sound:" + fileName); }
+
+private:
+    CallLog& log_;
+};
+
+// One set of fakes, wired as the window's services.
+struct FakePlatform {
+    CallLog log;
+    FakeMessageBox messageBox{log};
+    FakeFileDialog fileDialog{log};
+    FakeLauncher launcher{log};
+    FakeInjector injector{log};
+    FakeClipboard clipboard{log};
+    FakeSound sound{log};
+    platform::KernelRandomSource random;
+
+    ui::Services services() {
+        return {messageBox, fileDialog, launcher, injector, clipboard, sound, random};
+    }
+};
+
+} // namespace tolvane::fakes

@@ -1,0 +1,215 @@
+#include "FormFixture.h"
+
+#include "ui/Controls.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+using tolvane::testing::FormTest;
+using tolvane::ui::ComboControl;
+
+namespace {
+
+// A bare editable combo box behind the adapter, counting the click handler's runs.
+class ComboAdapter : public ::testing::Test {
+protected:
+    ComboAdapter() : box_(new QComboBox), combo_(box_) {
+        box_->setEditable(true);
+        combo_.onClick([this] {
+            ++clicks_;
+            if (nested_) {
+                nested_();
+            }
+        });
+    }
+    ~ComboAdapter() override { delete box_; }
+
+    QComboBox* box_;
+    ComboControl combo_;
+    int clicks_ = 0;
+    std::function<void()> nested_;
+};
+
+TEST_F(ComboAdapter, AppendingIntoAnEmptyBoxRunsNothingAndSelectsNothing) {
+    combo_.addItem("a"); // Qt alone selects it and signals currentIndexChanged
+    combo_.addItem("b");
+    EXPECT_EQ(clicks_, 0);
+    EXPECT_EQ(combo_.listIndex(), -1);
+    EXPECT_EQ(combo_.text(), "");
+}
+
+TEST_F(ComboAdapter, ClearingRunsNothing) {
+    combo_.addItem("a");
+    combo_.setListIndex(0);
+    clicks_ = 0;
+    combo_.clear(); // Qt alone signals currentIndexChanged(-1)
+    EXPECT_EQ(clicks_, 0);
+    EXPECT_EQ(combo_.listIndex(), -1);
+    EXPECT_EQ(combo_.listCount(), 0);
+}
+
+TEST_F(ComboAdapter, SelectingFromCodeRunsTheHandlerAtOnceButNotForTheSameEntry) {
+    combo_.addItem("a");
+    combo_.addItem("b");
+    EXPECT_TRUE(combo_.setListIndex(1));
+    EXPECT_EQ(clicks_, 1);
+    EXPECT_EQ(combo_.text(), "b");
+    combo_.setListIndex(1);
+    EXPECT_EQ(clicks_, 1);
+    EXPECT_FALSE(combo_.setListIndex(5));
+    EXPECT_EQ(clicks_, 1);
+    EXPECT_EQ(combo_.listIndex(), 1);
+}
+
+TEST_F(ComboAdapter, NestedSelectionRunsOnceMoreAndStops) {
+    combo_.addItem("a");
+    combo_.addItem("b");
+    combo_.addItem("c");
+    nested_ = [this] { combo_.setListIndex(combo_.listCount() - 1); };
+    combo_.setListIndex(0);
+    EXPECT_EQ(clicks_, 2);
+    EXPECT_EQ(combo_.listIndex(), 2);
+}
+
+TEST_F(ComboAdapter, UserChoiceRunsTheHandlerEvenForTheSelectedEntry) {
+    combo_.addItem("a");
+    combo_.setListIndex(0);
+    emit box_->activated(0);
+    EXPECT_EQ(clicks_, 2);
+}
+
+TEST_F(ComboAdapter, TypingRunsNothingInsertsNothingAndDeselects) {
+    combo_.addItem("a");
+    combo_.setListIndex(0);
+    clicks_ = 0;
+    int keys = 0;
+    int enters = 0;
+    combo_.onKeyPress([&](int& code) { code == 13 ? ++enters : ++keys; });
+    box_->show();
+    box_->lineEdit()->selectAll();
+    QTest::keyClicks(box_->lineEdit(), "a");
+    QTest::keyClick(box_->lineEdit(), Qt::Key_Return);
+    QTest::keyClicks(box_->lineEdit(), "zz");
+    QTest::keyClick(box_->lineEdit(), Qt::Key_Enter);
+    EXPECT_EQ(clicks_, 0);
+    EXPECT_EQ(keys, 3);
+    EXPECT_EQ(enters, 2);
+    EXPECT_EQ(combo_.listCount(), 1);
+    EXPECT_EQ(combo_.listIndex(), -1);
+    EXPECT_EQ(combo_.text(), "azz");
+}
+
+TEST_F(ComboAdapter, RemovingTheSelectedEntryLeavesNoneSelected) {
+    combo_.addItem("a");
+    combo_.addItem("b");
+    combo_.setListIndex(1);
+    clicks_ = 0;
+    combo_.removeItem(1);
+    EXPECT_EQ(clicks_, 0);
+    EXPECT_EQ(combo_.listIndex(), -1);
+    EXPECT_EQ(combo_.listCount(), 1);
+}
+
+TEST(CheckValues, GrayedIsSetFromCodeAndTheUserTogglesZeroAndOne) {
+    QCheckBox box;
+    tolvane::ui::setCheckValue(&box, 2);
+    EXPECT_EQ(tolvane::ui::checkValue(&box), 2);
+    tolvane::ui::setCheckValue(&box, 0);
+    box.click();
+    EXPECT_EQ(tolvane::ui::checkValue(&box), 1);
+    box.click();
+    EXPECT_EQ(tolvane::ui::checkValue(&box), 0);
+}
+
+TEST(Captions, NoCharacterBecomesAnAccessKey) {
+    QRadioButton button;
+    tolvane::ui::setCaption(&button, "/opt/R&D/outil");
+    EXPECT_EQ(tolvane::ui::caption(&button), "/opt/R&D/outil");
+    EXPECT_EQ(button.text(), "/opt/R&&D/outil");
+}
+
+// The width a caption needs inside its control, with the control's own font.
+int neededWidth(const QWidget* w, const QString& text) {
+    const int textWidth = QFontMetrics(w->font()).horizontalAdvance(text);
+    QStyleOptionButton option;
+    option.initFrom(w);
+    if (qobject_cast<const QCheckBox*>(w)) {
+        return textWidth + w->style()->pixelMetric(QStyle::PM_IndicatorWidth, &option, w) +
+               w->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, &option, w);
+    }
+    if (qobject_cast<const QRadioButton*>(w)) {
+        return textWidth + w->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, &option, w) +
+               w->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, &option, w);
+    }
+    if (qobject_cast<const QPushButton*>(w)) {
+        return textWidth + 4;
+    }
+    return textWidth;
+}
+
+TEST_F(FormTest, EveryCaptionFitsItsControl) {
+    // The longest texts the handlers write into the advisory labels.
+    choose(1, "30");
+    choose(3, "15");
+    c().Label8->setText("/!\\ Déconseillé");
+    std::vector<QWidget*> controls;
+    for (QWidget* w : form().findChildren<QWidget*>()) {
+        if (!w->isHidden() && (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w))) {
+            controls.push_back(w);
+        }
+    }
+    ASSERT_GT(controls.size(), 30u);
+    for (QWidget* w : controls) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            if (label->text().isEmpty()) {
+                continue;
+            }
+            text = label->text();
+        } else {
+            text = static_cast<QAbstractButton*>(w)->text();
+        }
+        const QFontMetrics metrics(w->font());
+        EXPECT_LE(neededWidth(w, text), w->width())
+            << w->objectName().toStdString() << ": \"" << text.toStdString() << "\"";
+        EXPECT_LE(metrics.ascent() + metrics.descent(), w->height() + 2)
+            << w->objectName().toStdString();
+    }
+}
+
+TEST_F(FormTest, TabOrderAtStartUp) {
+    // Visiting the encoding options first must not take the destinations out of the order.
+    c().Option0->setFocus(Qt::TabFocusReason);
+    c().Combo1->setFocus(Qt::TabFocusReason);
+    const std::vector<QWidget*> expected{c().Combo1,   c().Combo3,   c().Combo2,   c().Option0,
+                                         c().Command1, c().Command2, c().Command3, c().Combo4,
+                                         c().Option2,  c().Check10,  c().Check9,   c().Combo1};
+    ASSERT_TRUE(c().Combo1->hasFocus());
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        while (focus && focus->focusProxy()) {
+            focus = focus->focusProxy();
+        }
+        EXPECT_TRUE(focus == expected[i] || (focus && focus->parentWidget() == expected[i]))
+            << "step " << i << ": " << (focus ? focus->objectName().toStdString() : "none");
+    }
+}
+
+} // namespace
+TEST_F(FormTest, TheTwoOptionGroupsAreIndependent) {
+    QTest::mouseClick(c().Option1, Qt::LeftButton);
+    EXPECT_TRUE(c().Option1->isChecked());
+    EXPECT_TRUE(c().Option2->isChecked());
+    QTest::mouseClick(c().Option3, Qt::LeftButton);
+    EXPECT_TRUE(c().Option3->isChecked());
+    EXPECT_TRUE(c().Option1->isChecked());
+    EXPECT_FALSE(c().Option0->isChecked());
+    EXPECT_FALSE(c().Option2->isChecked());
+}

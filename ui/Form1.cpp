@@ -1,0 +1,359 @@
+#include "ui/Form1.h"
+
+#include "delivery/Deliver.h"
+#include "delivery/Scripts.h"
+#include "engine/Generator.h"
+#include "platform/KernelRandomSource.h"
+#include "ui/Look.h"
+#include "ui_Form1.h"
+
+#include <QButtonGroup>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+
+#include <cmath>
+
+namespace tolvane::ui {
+
+namespace {
+
+using platform::MessageButtons;
+using platform::MessageIcon;
+
+constexpr int kNavy = 0x000080;
+
+std::u32string u32(const QString& text) {
+    return text.toStdU32String();
+}
+
+// A box's text read as a whole number, when it is one.
+std::optional<std::int64_t> numberIn(const QString& text) {
+    const engine::WholeNumber n = engine::readWholeNumber(u32(text));
+    if (!n.ok()) {
+        return std::nullopt;
+    }
+    return n.value;
+}
+
+// A real number as the window writes it: whole numbers without decimals, a decimal comma.
+QString frenchNumber(double value) {
+    QString text = QString::number(value, 'g', 15);
+    text.replace(QLatin1Char('.'), QLatin1Char(','));
+    return text;
+}
+
+// Fills a widget's rectangle with one colour and lets the mouse through to the window surface.
+void makeSurface(QWidget* widget, const QColor& colour) {
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+    widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+class BusyCursor {
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+Form1::Form1(Services services, WindowLifecycle& lifecycle, QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::Form1>()), services_(services),
+      lifecycle_(lifecycle) {
+    ui_->setupUi(this);
+    combo1_ = std::make_unique<ComboControl>(ui_->Combo1);
+    combo2_ = std::make_unique<ComboControl>(ui_->Combo2);
+    combo3_ = std::make_unique<ComboControl>(ui_->Combo3);
+    combo4_ = std::make_unique<ComboControl>(ui_->Combo4);
+    combo5_ = std::make_unique<ComboControl>(ui_->Combo5);
+    applyLook();
+    bindEvents();
+    Form_Load();
+    ui_->Combo1->setFocus(Qt::OtherFocusReason);
+}
+
+Form1::~Form1() = default;
+
+ComboControl& Form1::combo(int number) {
+    switch (number) {
+    case 1:
+        return *combo1_;
+    case 2:
+        return *combo2_;
+    case 3:
+        return *combo3_;
+    case 4:
+        return *combo4_;
+    default:
+        return *combo5_;
+    }
+}
+
+void Form1::applyLook() {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(511, 396);
+    setMouseTracking(true);
+
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, systemColour(15));
+    palette.setColor(QPalette::Button, systemColour(15));
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    setFont(designFont(kSansSerif, 8.25));
+    ui_->Label1->setFont(designFont(kSansSerif, 9.75, true));
+    ui_->Label6->setFont(designFont(kSansSerif, 9.75, true));
+    ui_->Label2->setFont(designFont(kSansSerif, 9.75));
+    ui_->Check1->setFont(designFont(kSymbols, 11.25));
+    ui_->Check1->setText(symbolText(QStringLiteral("l")));
+    ui_->Text1->setFont(designFont(kSymbols, 8.25));
+
+    for (QLabel* label : findChildren<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
+
+    makeSurface(ui_->Shape1, QColor(kNavy));
+    makeSurface(ui_->Shape2, systemColour(5));
+    makeSurface(ui_->Shape4, QColor(kNavy));
+    for (QWidget* dark : {ui_->Line1, ui_->Line3, ui_->Line6, ui_->Line7}) {
+        makeSurface(dark, systemColour(12));
+    }
+    for (QWidget* light : {ui_->Line2, ui_->Line4, ui_->Line5}) {
+        makeSurface(light, Qt::white);
+    }
+    makeSurface(ui_->Line8, systemColour(9));
+
+    setTextColour(ui_->Label6, QColor(255, 0, 0));
+    ui_->Label6->setAutoFillBackground(true);
+    {
+        QPalette p = ui_->Label6->palette();
+        p.setColor(QPalette::Window, systemColour(9));
+        ui_->Label6->setPalette(p);
+    }
+    ui_->Label6->setMouseTracking(true);
+    setTextColour(ui_->Label1, QColor(kNavy));
+    setTextColour(ui_->Label2, QColor(kNavy));
+    for (QLabel* advice : {ui_->Label7, ui_->Label8, ui_->Label9}) {
+        setTextColour(advice, systemColour(17));
+    }
+    setBackgroundColour(ui_->Text1, systemColour(11));
+    setBackgroundColour(ui_->Combo5, systemColour(4));
+}
+
+void Form1::bindEvents() {
+    // Each container's options form their own group, for the checked state and for the Tab
+    // order alike (Qt's automatic grouping reaches into the nested destination frame).
+    auto* encoding = new QButtonGroup(this);
+    encoding->addButton(ui_->Option0);
+    encoding->addButton(ui_->Option1);
+    auto* destination = new QButtonGroup(this);
+    destination->addButton(ui_->Option2);
+    destination->addButton(ui_->Option4);
+    destination->addButton(ui_->Option3);
+
+    combo1_->onClick([this] { Combo1_Click(); });
+    combo2_->onClick([this] { Combo2_Click(); });
+    combo3_->onClick([this] { Combo3_Click(); });
+    connect(ui_->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+}
+
+void Form1::warn(const std::string& text, const std::string& title) {
+    services_.messageBox.show(text, MessageIcon::Exclamation, MessageButtons::Ok, title);
+}
+
+engine::GenerationSettings Form1::ReadSettings() const {
+    engine::GenerationSettings s;
+    s.lengthText = u32(combo1_->text());
+    s.segmentsText = u32(combo3_->text());
+    s.countText = u32(combo4_->text());
+    const QCheckBox* classes[] = {ui_->Check2, ui_->Check3, ui_->Check4, ui_->Check5,
+                                  ui_->Check6, ui_->Check7, ui_->Check8};
+    for (std::size_t i = 0; i < engine::kClassCount; ++i) {
+        s.classes[i] = checkValue(classes[i]) != 0;
+    }
+    s.associate = checkValue(ui_->Check10) != 0;
+    s.userCount = combo5_->listCount();
+    for (int i = 0; i < ui_->List2->count(); ++i) {
+        s.userNames.push_back(u32(ui_->List2->item(i)->text()));
+    }
+    s.irreversible = ui_->Option1->isChecked();
+    s.puk = u32(ui_->Text1->text());
+    if (ui_->Option2->isChecked()) {
+        s.destination = engine::Destination::Notepad;
+    } else if (ui_->Option3->isChecked()) {
+        s.destination = engine::Destination::Clipboard;
+    } else {
+        s.destination = engine::Destination::OtherProgram;
+    }
+    s.programPath = u32(caption(ui_->Option4));
+    s.columnTitles = checkValue(ui_->Check9) != 0;
+    return s;
+}
+
+void Form1::Form_Load() {
+    for (int length = 3; length <= 30; ++length) {
+        combo1_->addItem(QString::number(length));
+    }
+    for (const char* level : {"Faible", "Moyen", "Elevé", "Personalisé"}) {
+        combo2_->addItem(QString::fromUtf8(level));
+    }
+    combo2_->setListIndex(1);
+    combo1_->setListIndex(5);
+    combo3_->setListIndex(0);
+    for (int count = 1; count <= 100; ++count) {
+        combo4_->addItem(QString::number(count));
+    }
+    combo4_->setListIndex(0);
+}
+
+void Form1::Combo1_Click() {
+    const std::optional<std::int64_t> length = numberIn(combo1_->text());
+    ui_->Label8->setText(length && *length < 8 ? QStringLiteral("/!\\ Déconseillé") : QString());
+    combo3_->clear();
+    if (length) {
+        const std::int64_t last = std::min<std::int64_t>(*length, engine::kMaxLength + 1);
+        for (std::int64_t d = 1; d < last; ++d) {
+            if (*length % d == 0) {
+                combo3_->addItem(QString::number(d));
+            }
+        }
+    }
+    combo3_->setListIndex(0);
+}
+
+void Form1::Combo2_Click() {
+    QCheckBox* const boxes[] = {ui_->Check2, ui_->Check3, ui_->Check4, ui_->Check5,
+                                ui_->Check6, ui_->Check7, ui_->Check8};
+    for (QCheckBox* box : boxes) {
+        box->setEnabled(false);
+    }
+    for (QCheckBox* box : boxes) {
+        setCheckValue(box, 0);
+    }
+    switch (combo2_->listIndex()) {
+    case 0:
+        ui_->Label7->setText(QString());
+        setCheckValue(ui_->Check2, 2);
+        setCheckValue(ui_->Check3, 2);
+        break;
+    case 1:
+        ui_->Label7->setText(QStringLiteral("Conseillé"));
+        for (QCheckBox* box : {ui_->Check2, ui_->Check3, ui_->Check4, ui_->Check8}) {
+            setCheckValue(box, 2);
+        }
+        break;
+    case 2:
+        ui_->Label7->setText(QString());
+        for (QCheckBox* box : {ui_->Check2, ui_->Check3, ui_->Check4, ui_->Check7, ui_->Check5,
+                               ui_->Check6, ui_->Check8}) {
+            setCheckValue(box, 2);
+        }
+        break;
+    case 3:
+        ui_->Label7->setText(QString());
+        for (QCheckBox* box : boxes) {
+            box->setEnabled(true);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::Combo3_Click() {
+    const std::optional<std::int64_t> length = numberIn(combo1_->text());
+    const std::optional<std::int64_t> segments = numberIn(combo3_->text());
+    if (!length || !segments || *segments == 0) {
+        // No layout to describe: say nothing rather than divide by what is not a count.
+        ui_->Label9->setText(QString());
+        ui_->Label9->setToolTip(QString());
+        ui_->Combo3->setToolTip(QString());
+        return;
+    }
+    if (*length % *segments != 0) {
+        warn("Cette combinaison n'est pas possible...");
+    }
+    const double q = static_cast<double>(*length) / static_cast<double>(*segments);
+    QString text = combo3_->text() + QStringLiteral(" segment");
+    if (*segments > 1) {
+        text += QLatin1Char('s');
+    }
+    text += QStringLiteral(" de ") + frenchNumber(q);
+    ui_->Label9->setText(text);
+
+    // One "#" per character of a group, never more than the longest password.
+    const double hashes = std::min(std::floor(q), static_cast<double>(engine::kMaxLength));
+    const QString pattern(hashes > 0 ? static_cast<qsizetype>(hashes) : 0, QLatin1Char('#'));
+    ui_->Label9->setToolTip(
+        *segments > 1 ? pattern + QLatin1Char('-') + pattern + QStringLiteral("...") : pattern);
+    ui_->Combo3->setToolTip(ui_->Label9->toolTip());
+}
+
+void Form1::Command1_Click() {
+    services_.sound.playAsync("notify.wav");
+    const engine::GenerationSettings settings = ReadSettings();
+
+    engine::Batch batch;
+    try {
+        batch = engine::generateBatch(settings, services_.random);
+    } catch (const platform::RandomSourceError&) {
+        warn("Le générateur aléatoire du système ne répond pas : aucun mot de passe n'a été "
+             "généré.");
+        return;
+    }
+    if (batch.refusal) {
+        warn(batch.refusal->message, batch.refusal->title);
+        return;
+    }
+    for (const auto& line : batch.lines) {
+        ui_->List1->addItem(QString::fromStdU32String(line));
+    }
+
+    delivery::DeliveryRequest request;
+    switch (settings.destination) {
+    case engine::Destination::Notepad:
+        request.route = delivery::Route::Notepad;
+        break;
+    case engine::Destination::Clipboard:
+        request.route = delivery::Route::Clipboard;
+        break;
+    case engine::Destination::OtherProgram:
+        request.route = delivery::Route::OtherProgram;
+        break;
+    }
+    if (settings.programPath != u32(QStringLiteral("Vers un autre programme"))) {
+        request.programPath = delivery::toUtf8(settings.programPath);
+    }
+    for (int i = 0; i < ui_->List1->count(); ++i) {
+        request.lines.push_back(u32(ui_->List1->item(i)->text()));
+    }
+    if (settings.columnTitles) {
+        request.titles = delivery::columnTitleLine(settings.irreversible);
+    }
+    request.countText = settings.countText;
+    request.count = engine::readWholeNumber(settings.countText).value;
+    std::optional<std::string> failure;
+    {
+        const BusyCursor busy;
+        failure = delivery::Deliver(request,
+                                    {services_.launcher, services_.injector, services_.clipboard});
+    }
+    if (failure) {
+        warn(*failure);
+    }
+    ui_->List2->clear();
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    QWidget::mouseMoveEvent(event);
+}
+
+} // namespace tolvane::ui

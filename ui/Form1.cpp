@@ -123,6 +123,7 @@ void Form1::applyLook() {
     makeSurface(ui_->Shape1, QColor(kNavy));
     makeSurface(ui_->Shape2, systemColour(5));
     makeSurface(ui_->Shape4, QColor(kNavy));
+    ui_->Frame1->setAutoFillBackground(true); // Shape4 lies under it, unseen
     for (QWidget* dark : {ui_->Line1, ui_->Line3, ui_->Line6, ui_->Line7}) {
         makeSurface(dark, systemColour(12));
     }

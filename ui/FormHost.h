@@ -2,13 +2,13 @@
 
 #include "ui/Services.h"
 
+#include "ui/Form1.h"
+
 #include <QPointer>
 
 #include <functional>
 
 namespace tolvane::ui {
-
-class Form1;
 
 // Owns the window: loads it, reloads it on reset, and ends the program on request.
 class FormHost final : public WindowLifecycle {

@@ -1,0 +1,38 @@
+// Tolvane: the window, wired to the real platform.
+#include "platform/KernelRandomSource.h"
+#include "platform/linux/CanberraSound.h"
+#include "platform/linux/ProcessLauncher.h"
+#include "platform/linux/QtClipboard.h"
+#include "platform/linux/QtFileDialog.h"
+#include "platform/linux/QtMessageBox.h"
+#include "platform/linux/X11KeystrokeInjector.h"
+#include "ui/FormHost.h"
+#include "ui/Style.h"
+
+#include <QApplication>
+
+#ifndef TOLVANE_DATA_DIR
+#define TOLVANE_DATA_DIR ""
+#endif
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tolvane"));
+    QApplication::setDesktopFileName(QStringLiteral("org.tolvane.Tolvane"));
+    tolvane::ui::setUpApplication();
+
+    namespace desktop = tolvane::platform::linux_desktop;
+    desktop::QtMessageBox messageBox;
+    desktop::QtFileDialog fileDialog;
+    desktop::ProcessLauncher launcher;
+    desktop::X11KeystrokeInjector injector;
+    desktop::QtClipboard clipboard;
+    desktop::CanberraSound sound(TOLVANE_DATA_DIR);
+    tolvane::platform::KernelRandomSource random;
+
+    tolvane::ui::FormHost host(
+        {messageBox, fileDialog, launcher, injector, clipboard, sound, random},
+        [] { QApplication::exit(0); });
+    host.load();
+    return app.exec();
+}

@@ -1,0 +1,655 @@
+#include "platform/linux/X11KeystrokeInjector.h"
+
+#include "platform/xkb/KeyPlanner.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <xkbcommon/xkbcommon-x11.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <signal.h>
+#include <thread>
+
+namespace tolvane::platform::linux_desktop {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// X errors on our own connection (a window that went away) are expected: note them, go on.
+int ignoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
+
+class ErrorHandlerScope {
+public:
+    ErrorHandlerScope() : previous_(XSetErrorHandler(ignoreXError)) {}
+    ~ErrorHandlerScope() { XSetErrorHandler(previous_); }
+    ErrorHandlerScope(const ErrorHandlerScope&) = delete;
+    ErrorHandlerScope& operator=(const ErrorHandlerScope&) = delete;
+
+private:
+    XErrorHandler previous_;
+};
+
+struct DisplayCloser {
+    void operator()(Display* d) const { XCloseDisplay(d); }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+bool waylandSession() {
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (type && std::string(type) == "wayland") || (wayland && *wayland);
+}
+
+std::vector<Window> windowList(Display* d, Window root, Atom property) {
+    std::vector<Window> windows;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, root, property, 0, 65536, False, XA_WINDOW, &type, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+        if (type == XA_WINDOW && format == 32) {
+            const auto* w = reinterpret_cast<const unsigned long*>(data);
+            windows.assign(w, w + count);
+        }
+        XFree(data);
+    }
+    return windows;
+}
+
+unsigned long cardinal(Display* d, Window w, Atom property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    unsigned long value = 0;
+    if (XGetWindowProperty(d, w, property, 0, 1, False, AnyPropertyType, &type, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+        if (format == 32 && count == 1) {
+            value = *reinterpret_cast<const unsigned long*>(data);
+        }
+        XFree(data);
+    }
+    return value;
+}
+
+pid_t parentOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = content.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    char state = 0;
+    int ppid = 0;
+    if (std::sscanf(content.c_str() + close + 1, " %c %d", &state, &ppid) != 2) {
+        return 0;
+    }
+    return ppid;
+}
+
+bool descendsFrom(pid_t pid, pid_t ancestor) {
+    for (int depth = 0; pid > 1 && depth < 32; ++depth) {
+        if (pid == ancestor) {
+            return true;
+        }
+        pid = parentOf(pid);
+    }
+    return false;
+}
+
+bool alive(pid_t pid) {
+    return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
+}
+
+// The live keymap and lock state, and the spare keys lent for a delivery; everything is put
+// back as it was when the session ends, however it ends.
+class KeymapSession {
+public:
+    explicit KeymapSession(Display* d) : d_(d) {}
+    ~KeymapSession() { restore(); }
+    KeymapSession(const KeymapSession&) = delete;
+    KeymapSession& operator=(const KeymapSession&) = delete;
+
+    bool load() {
+        xcb_connection_t* conn = XGetXCBConnection(d_);
+        if (!conn || !xkb_x11_setup_xkb_extension(conn, XKB_X11_MIN_MAJOR_XKB_VERSION,
+                                                  XKB_X11_MIN_MINOR_XKB_VERSION,
+                                                  XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr,
+                                                  nullptr, nullptr, nullptr)) {
+            return false;
+        }
+        context_.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+        const int32_t device = xkb_x11_get_core_keyboard_device_id(conn);
+        if (!context_ || device < 0) {
+            return false;
+        }
+        keymap_.reset(xkb_x11_keymap_new_from_device(context_.get(), conn, device,
+                                                     XKB_KEYMAP_COMPILE_NO_FLAGS));
+        XkbStateRec state{};
+        if (!keymap_ || XkbGetState(d_, XkbUseCoreKbd, &state) != Success) {
+            return false;
+        }
+        group_ = state.group;
+        lockedMods_ = state.locked_mods;
+        latchedMods_ = state.latched_mods;
+        desc_ = XkbGetMap(d_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
+        return desc_ != nullptr;
+    }
+
+    xkb_keymap* keymap() const { return keymap_.get(); }
+    std::uint32_t group() const { return group_; }
+
+    // Caps Lock and any latched or locked modifier would change what a key types.
+    void clearLocks() {
+        if (lockedMods_ || latchedMods_) {
+            XkbLockModifiers(d_, XkbUseCoreKbd, lockedMods_, 0);
+            XkbLatchModifiers(d_, XkbUseCoreKbd, latchedMods_, 0);
+            locksCleared_ = true;
+        }
+    }
+
+    // Lends the spare keys of a segment, in one map change.
+    void bind(const std::vector<xkb::SpareBinding>& bindings) {
+        unbind();
+        if (bindings.empty()) {
+            return;
+        }
+        for (const auto& b : bindings) {
+            const auto kc = static_cast<KeyCode>(b.keycode);
+            saved_.push_back({kc, desc_->map->key_sym_map[kc]});
+            const int width = b.keysyms[1] ? 2 : 1;
+            KeySym* syms = XkbResizeKeySyms(desc_, kc, width);
+            if (!syms) {
+                continue;
+            }
+            syms[0] = b.keysyms[0];
+            if (width == 2) {
+                syms[1] = b.keysyms[1];
+            }
+            XkbSymMapPtr map = &desc_->map->key_sym_map[kc];
+            map->kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
+            map->group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
+            map->width = static_cast<unsigned char>(width);
+        }
+        send();
+    }
+
+    // The keymap exactly as it was before bind().
+    void unbind() {
+        if (saved_.empty()) {
+            return;
+        }
+        for (const auto& [kc, map] : saved_) {
+            XkbSymMapPtr current = &desc_->map->key_sym_map[kc];
+            std::copy(std::begin(map.kt_index), std::end(map.kt_index), current->kt_index);
+            current->group_info = map.group_info;
+            current->width = map.width;
+        }
+        send();
+        saved_.clear();
+    }
+
+    // The keymap was replaced by someone else: our bindings went with it.
+    void forgetBindings() { saved_.clear(); }
+
+    void restore() {
+        unbind();
+        if (locksCleared_) {
+            XkbLatchModifiers(d_, XkbUseCoreKbd, latchedMods_, latchedMods_);
+            XkbLockModifiers(d_, XkbUseCoreKbd, lockedMods_, lockedMods_);
+            locksCleared_ = false;
+        }
+        if (desc_) {
+            XkbFreeKeyboard(desc_, 0, True);
+            desc_ = nullptr;
+        }
+        XSync(d_, False);
+    }
+
+private:
+    void send() {
+        KeyCode first = 255, last = 0;
+        for (const auto& [kc, map] : saved_) {
+            first = std::min(first, kc);
+            last = std::max(last, kc);
+        }
+        XkbMapChangesRec changes{};
+        changes.changed = XkbKeySymsMask;
+        changes.first_key_sym = first;
+        changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
+        XkbChangeMap(d_, desc_, &changes);
+        XSync(d_, False);
+    }
+
+    Display* d_;
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context_{nullptr,
+                                                                        &xkb_context_unref};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap_{nullptr, &xkb_keymap_unref};
+    XkbDescPtr desc_ = nullptr;
+    std::uint32_t group_ = 0;
+    unsigned lockedMods_ = 0;
+    unsigned latchedMods_ = 0;
+    bool locksCleared_ = false;
+    std::vector<std::pair<KeyCode, XkbSymMapRec>> saved_;
+};
+
+class Typist {
+public:
+    Typist(Display* d, const X11KeystrokeInjector::Limits& limits) : d_(d), limits_(limits) {
+        root_ = DefaultRootWindow(d_);
+        clientList_ = XInternAtom(d_, "_NET_CLIENT_LIST", False);
+        wmPid_ = XInternAtom(d_, "_NET_WM_PID", False);
+        activeWindow_ = XInternAtom(d_, "_NET_ACTIVE_WINDOW", False);
+        wmProtocols_ = XInternAtom(d_, "WM_PROTOCOLS", False);
+        ping_ = XInternAtom(d_, "_NET_WM_PING", False);
+        supportingCheck_ = XInternAtom(d_, "_NET_SUPPORTING_WM_CHECK", False);
+        XkbQueryExtension(d_, nullptr, &xkbEventBase_, nullptr, nullptr, nullptr);
+    }
+
+    std::vector<Window> topLevels() {
+        std::vector<Window> list = windowList(d_, root_, clientList_);
+        if (list.empty() && !windowManager()) {
+            Window rootReturn = 0, parent = 0;
+            Window* children = nullptr;
+            unsigned count = 0;
+            if (XQueryTree(d_, root_, &rootReturn, &parent, &children, &count) && children) {
+                for (unsigned i = 0; i < count; ++i) {
+                    XWindowAttributes a{};
+                    if (XGetWindowAttributes(d_, children[i], &a) && a.map_state == IsViewable &&
+                        !a.override_redirect) {
+                        list.push_back(children[i]);
+                    }
+                }
+                XFree(children);
+            }
+        }
+        return list;
+    }
+
+    bool windowManager() { return cardinal(d_, root_, supportingCheck_) != 0; }
+
+    Window activeWindow() {
+        auto list = windowList(d_, root_, activeWindow_);
+        return list.empty() ? 0 : list.front();
+    }
+
+    // The started program's window: by its process, or for a program that hands the request
+    // to an instance already running, the new window that comes up and takes the focus.
+    Window findTarget(pid_t pid, const std::vector<unsigned long>& before) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.windowMs);
+        const std::set<unsigned long> old(before.begin(), before.end());
+        while (Clock::now() < deadline) {
+            const std::vector<Window> windows = topLevels();
+            for (Window w : windows) {
+                const auto owner = static_cast<pid_t>(cardinal(d_, w, wmPid_));
+                if (owner > 0 && descendsFrom(owner, pid) && viewable(w)) {
+                    return w;
+                }
+            }
+            const Window active = activeWindow();
+            if (active && !old.count(active) &&
+                std::find(windows.begin(), windows.end(), active) != windows.end() &&
+                viewable(active)) {
+                return active;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return 0;
+    }
+
+    bool viewable(Window w) {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(d_, w, &a) && a.map_state == IsViewable;
+    }
+
+    bool holdsFocus(Window target) {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(d_, &focus, &revert);
+        for (int depth = 0; focus && focus != PointerRoot && depth < 64; ++depth) {
+            if (focus == target) {
+                return true;
+            }
+            Window rootReturn = 0, parent = 0;
+            Window* children = nullptr;
+            unsigned count = 0;
+            if (!XQueryTree(d_, focus, &rootReturn, &parent, &children, &count)) {
+                return false;
+            }
+            if (children) {
+                XFree(children);
+            }
+            if (parent == rootReturn) {
+                // A window manager frame holds the client: the focus may sit on the frame.
+                return false;
+            }
+            focus = parent;
+        }
+        return false;
+    }
+
+    // Asks the window manager to activate the window (a client message, as a pager does;
+    // keystrokes themselves are never sent as events), then waits for the focus.
+    bool activate(Window target) {
+        if (windowManager()) {
+            XEvent e{};
+            e.xclient.type = ClientMessage;
+            e.xclient.window = target;
+            e.xclient.message_type = activeWindow_;
+            e.xclient.format = 32;
+            e.xclient.data.l[0] = 2; // request from a user's tool
+            e.xclient.data.l[1] = CurrentTime;
+            XSendEvent(d_, root_, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+        } else {
+            XRaiseWindow(d_, target);
+            XSetInputFocus(d_, target, RevertToParent, CurrentTime);
+        }
+        XSync(d_, False);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.focusMs);
+        while (Clock::now() < deadline) {
+            if (holdsFocus(target)) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    bool keysReleased() {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.releaseMs);
+        while (true) {
+            char keys[32] = {};
+            XQueryKeymap(d_, keys);
+            if (std::all_of(std::begin(keys), std::end(keys), [](char k) { return k == 0; })) {
+                return true;
+            }
+            if (Clock::now() >= deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    void watchKeymap() {
+        // Map changes only: typing through XTest switches the core keyboard's source device,
+        // which announces itself as a new keyboard with the same map.
+        const unsigned mask = XkbMapNotifyMask;
+        XkbSelectEvents(d_, XkbUseCoreKbd, mask, mask);
+        XSelectInput(d_, root_, SubstructureNotifyMask);
+        XSync(d_, False);
+        drain();
+    }
+
+    // Discards what our own requests caused.
+    void drain() {
+        while (XPending(d_)) {
+            XEvent e;
+            XNextEvent(d_, &e);
+        }
+    }
+
+    // True when someone else changed the keymap since the last drain.
+    bool keymapChanged() {
+        bool changed = false;
+        while (XPending(d_)) {
+            XEvent e;
+            XNextEvent(d_, &e);
+            if (e.type == xkbEventBase_ + XkbEventCode) {
+                changed = true;
+            }
+        }
+        return changed;
+    }
+
+    void press(std::uint32_t keycode, bool down) {
+        XTestFakeKeyEvent(d_, keycode, down ? True : False, CurrentTime);
+    }
+
+    // Waits until the target has read everything sent so far: the answer to a ping comes
+    // after the keys before it. Without ping support, a short fixed wait.
+    void settle(Window target) {
+        XSync(d_, False);
+        if (!supportsPing(target)) {
+            std::this_thread::sleep_for(300ms);
+            return;
+        }
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = target;
+        e.xclient.message_type = wmProtocols_;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(ping_);
+        e.xclient.data.l[1] = CurrentTime;
+        e.xclient.data.l[2] = static_cast<long>(target);
+        XSendEvent(d_, target, False, NoEventMask, &e);
+        XFlush(d_);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.settleMs);
+        while (Clock::now() < deadline) {
+            while (XPending(d_)) {
+                XEvent reply;
+                XNextEvent(d_, &reply);
+                if (reply.type == xkbEventBase_ + XkbEventCode) {
+                    externalChange_ = true;
+                }
+                if (reply.type == ClientMessage && reply.xclient.message_type == wmProtocols_ &&
+                    static_cast<Atom>(reply.xclient.data.l[0]) == ping_ &&
+                    static_cast<Window>(reply.xclient.data.l[2]) == target) {
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+
+    bool externalChange_ = false;
+
+private:
+    bool supportsPing(Window w) {
+        Atom* protocols = nullptr;
+        int count = 0;
+        bool found = false;
+        if (XGetWMProtocols(d_, w, &protocols, &count) && protocols) {
+            found = std::find(protocols, protocols + count, ping_) != protocols + count;
+            XFree(protocols);
+        }
+        return found;
+    }
+
+    Display* d_;
+    const X11KeystrokeInjector::Limits& limits_;
+    Window root_ = 0;
+    Atom clientList_, wmPid_, activeWindow_, wmProtocols_, ping_, supportingCheck_;
+    int xkbEventBase_ = 0;
+};
+
+InjectionResult failure(std::string message) {
+    return InjectionResult{false, std::move(message)};
+}
+
+std::string describe(const std::u32string& characters) {
+    std::string list;
+    for (char32_t c : characters) {
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+        list += (list.empty() ? "" : ", ") + std::string(code);
+    }
+    return list;
+}
+
+} // namespace
+
+std::string X11KeystrokeInjector::unavailableReason() {
+    if (waylandSession()) {
+        return "Cette session graphique utilise Wayland : Tolvane ne peut pas y taper dans un "
+               "autre programme. Choisissez « Vers le presse-papier ».";
+    }
+    const ErrorHandlerScope errors;
+    DisplayPtr d(XOpenDisplay(nullptr));
+    if (!d) {
+        return "Aucun affichage X11 n'est accessible : la frappe dans un autre programme est "
+               "impossible.";
+    }
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(d.get(), &event, &error, &major, &minor)) {
+        return "L'extension XTest du serveur X est absente : la frappe dans un autre programme "
+               "est impossible.";
+    }
+    int opcode = 0;
+    major = XkbMajorVersion;
+    minor = XkbMinorVersion;
+    if (!XkbQueryExtension(d.get(), &opcode, &event, &error, &major, &minor)) {
+        return "L'extension XKB du serveur X est absente : la frappe dans un autre programme "
+               "est impossible.";
+    }
+    return {};
+}
+
+void X11KeystrokeInjector::beforeLaunch() {
+    windowsBefore_.clear();
+    const ErrorHandlerScope errors;
+    DisplayPtr d(XOpenDisplay(nullptr));
+    if (!d) {
+        return;
+    }
+    Typist typist(d.get(), limits_);
+    for (Window w : typist.topLevels()) {
+        windowsBefore_.push_back(w);
+    }
+    if (Window active = typist.activeWindow()) {
+        windowsBefore_.push_back(active);
+    }
+}
+
+InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
+                                               const KeystrokeScript& script) {
+    const ErrorHandlerScope errors;
+    DisplayPtr display(XOpenDisplay(nullptr));
+    if (!display) {
+        return failure("Aucun affichage X11 n'est accessible : rien n'a été tapé.");
+    }
+    Display* d = display.get();
+    Typist typist(d, limits_);
+
+    const Window window = typist.findTarget(target.pid, windowsBefore_);
+    if (!window) {
+        return failure("La fenêtre de « " + target.program +
+                       " » n'est pas apparue : rien n'a été tapé.");
+    }
+    if (!typist.activate(window)) {
+        return failure("La fenêtre de « " + target.program +
+                       " » n'a pas pris le focus : rien n'a été tapé.");
+    }
+    if (!typist.keysReleased()) {
+        return failure("Des touches du clavier restent enfoncées : relâchez-les, puis générez à "
+                       "nouveau. Rien n'a été tapé.");
+    }
+
+    KeymapSession keymap(d);
+    if (!keymap.load()) {
+        return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
+    }
+    const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.keymap());
+    const xkb::KeyPlan plan = xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
+                                                  xkb::findSpareKeycodes(keymap.keymap()), script);
+    if (!plan.untypable.empty()) {
+        return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
+                       describe(plan.untypable) + ". Rien n'a été tapé.");
+    }
+
+    typist.watchKeymap();
+    keymap.clearLocks();
+    std::uint32_t held = 0;
+    auto hold = [&](std::uint32_t mods) {
+        const std::pair<std::uint32_t, std::uint32_t> keys[] = {
+            {modifiers.shiftMask, modifiers.shiftKeycode},
+            {modifiers.level3Mask, modifiers.level3Keycode}};
+        for (auto [mask, keycode] : keys) {
+            if (!mask || !keycode) {
+                continue;
+            }
+            const bool want = (mods & mask) != 0;
+            const bool have = (held & mask) != 0;
+            if (want != have) {
+                typist.press(keycode, want);
+                held = want ? (held | mask) : (held & ~mask);
+            }
+        }
+    };
+    auto stop = [&](std::string why) {
+        hold(0);
+        XSync(d, False);
+        return failure(std::move(why));
+    };
+
+    XSync(d, False);
+    typist.drain();
+    bool first = true;
+    for (const xkb::PlanSegment& segment : plan.segments) {
+        if (!segment.bindings.empty()) {
+            if (!first) {
+                hold(0);
+                typist.settle(window);
+            }
+            keymap.bind(segment.bindings);
+            typist.drain();
+        }
+        first = false;
+        if (!typist.holdsFocus(window)) {
+            return stop("La fenêtre de « " + target.program +
+                        " » a perdu le focus : la frappe a été interrompue.");
+        }
+        std::size_t sent = 0;
+        for (const xkb::PlannedKey& key : segment.keys) {
+            hold(key.press.mods);
+            typist.press(key.press.keycode, true);
+            typist.press(key.press.keycode, false);
+            if (++sent % 128 == 0) {
+                XFlush(d);
+            }
+            if (!key.endsLine) {
+                continue;
+            }
+            XSync(d, False);
+            if (typist.keymapChanged() || typist.externalChange_) {
+                hold(0);
+                keymap.forgetBindings();
+                return stop("La disposition du clavier a changé pendant la frappe : la frappe a "
+                            "été interrompue.");
+            }
+            if (target.pid > 0 && !alive(target.pid) && !typist.viewable(window)) {
+                return stop("Le programme « " + target.program +
+                            " » s'est fermé : la frappe a été interrompue.");
+            }
+            if (!typist.holdsFocus(window)) {
+                return stop("La fenêtre de « " + target.program +
+                            " » a perdu le focus : la frappe a été interrompue.");
+            }
+        }
+    }
+    hold(0);
+    typist.settle(window);
+    if (typist.keymapChanged() || typist.externalChange_) {
+        keymap.forgetBindings();
+        return failure("La disposition du clavier a changé pendant la frappe : vérifiez le "
+                       "texte reçu.");
+    }
+    return InjectionResult{true, {}};
+}
+
+} // namespace tolvane::platform::linux_desktop

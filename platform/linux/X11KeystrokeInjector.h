@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/KeystrokeInjector.h"
+
+#include <string>
+#include <vector>
+
+namespace tolvane::platform::linux_desktop {
+
+// Types into the window of the program just started, through XTest, and nowhere else:
+// it waits (bounded) for that window, activates it, and types only while it holds the focus,
+// checking again at every line. Characters the layout lacks are lent spare keycodes, all in
+// one keymap change; the keymap, the locks and the keys are left exactly as they were.
+class X11KeystrokeInjector final : public KeystrokeInjector {
+public:
+    struct Limits {
+        int windowMs = 10000; // for the started program's window to appear
+        int focusMs = 3000;   // for it to take the focus once asked
+        int releaseMs = 5000; // for keys the user holds to be released
+        int settleMs = 2000;  // for the target to take in what was typed
+    };
+
+    X11KeystrokeInjector() = default;
+    explicit X11KeystrokeInjector(Limits limits) : limits_(limits) {}
+
+    std::string unavailableReason() override;
+    void beforeLaunch() override;
+    InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
+
+private:
+    Limits limits_;
+    std::vector<unsigned long> windowsBefore_;
+};
+
+} // namespace tolvane::platform::linux_desktop

@@ -1,0 +1,145 @@
+#include "delivery/Scripts.h"
+#include "engine/CharacterClasses.h"
+#include "platform/xkb/KeyPlanner.h"
+
+#include <xkbcommon/xkbcommon.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace tolvane::platform::xkb;
+using tolvane::platform::KeystrokeScript;
+
+namespace {
+
+struct Layout {
+    const char* layout;
+    const char* variant;
+};
+
+void PrintTo(const Layout& l, std::ostream* os) {
+    *os << l.layout;
+}
+
+class KeyPlannerTest : public ::testing::TestWithParam<Layout> {
+protected:
+    void SetUp() override {
+        context_.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+        ASSERT_TRUE(context_);
+        const xkb_rule_names names{"evdev", "pc105", GetParam().layout, GetParam().variant, ""};
+        keymap_.reset(
+            xkb_keymap_new_from_names(context_.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS));
+        ASSERT_TRUE(keymap_) << GetParam().layout;
+        modifiers_ = findModifierKeys(keymap_.get());
+        spares_ = findSpareKeycodes(keymap_.get());
+    }
+
+    // Every planned key gives back its character, and all of them the script's text.
+    void expectRoundTrip(const KeystrokeScript& script, const KeyPlan& plan) {
+        ASSERT_TRUE(plan.untypable.empty());
+        std::u32string typed;
+        for (const PlanSegment& segment : plan.segments) {
+            EXPECT_LE(segment.bindings.size(), spares_.size());
+            for (const PlannedKey& key : segment.keys) {
+                const char32_t back =
+                    translate(keymap_.get(), 0, modifiers_, segment.bindings, key.press);
+                EXPECT_EQ(static_cast<std::uint32_t>(back),
+                          static_cast<std::uint32_t>(key.character))
+                    << "keycode " << key.press.keycode << " mods " << key.press.mods;
+                EXPECT_EQ(key.press.mods & ~(modifiers_.shiftMask | modifiers_.level3Mask), 0u);
+                typed += key.character;
+            }
+        }
+        EXPECT_EQ(typed, tolvane::delivery::typedText(script));
+    }
+
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context_{nullptr,
+                                                                        &xkb_context_unref};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap_{nullptr, &xkb_keymap_unref};
+    ModifierKeys modifiers_;
+    std::vector<std::uint32_t> spares_;
+};
+
+TEST_P(KeyPlannerTest, FindsShiftAltGrAndSpareKeys) {
+    EXPECT_NE(modifiers_.shiftKeycode, 0u);
+    EXPECT_EQ(modifiers_.shiftMask, 0x1u);
+    EXPECT_GE(spares_.size(), 8u);
+}
+
+TEST_P(KeyPlannerTest, WholeAlphabetRoundTrips) {
+    tolvane::engine::ClassSelection all;
+    all.fill(true);
+    KeystrokeScript script;
+    tolvane::delivery::appendLiteral(script, tolvane::engine::BuildAlphabet(all));
+    const KeyPlan plan = planKeystrokes(keymap_.get(), 0, modifiers_, spares_, script);
+    expectRoundTrip(script, plan);
+    // The layout's own characters never borrow a key, and the rest fit in one keymap change.
+    EXPECT_EQ(plan.segments.size(), 1u);
+}
+
+TEST_P(KeyPlannerTest, NamesBeyondTheAlphabetRoundTrip) {
+    const std::vector<std::u32string> lines{U"ÿves\tŒdipe\tß", U"Ωmega\t😀 émoji", U"\U0001F510x"};
+    const KeystrokeScript script =
+        tolvane::delivery::notepadScript(lines, tolvane::delivery::columnTitleLine(true), U"3", 3);
+    expectRoundTrip(script, planKeystrokes(keymap_.get(), 0, modifiers_, spares_, script));
+}
+
+TEST_P(KeyPlannerTest, MoreCharactersThanSpareKeysSplitIntoSegments) {
+    std::u32string greek;
+    for (char32_t c = 0x3B1; c <= 0x3C9; ++c) { // α .. ω, and their capitals
+        greek += c;
+        greek += c - 0x20;
+    }
+    std::u32string cyrillic;
+    for (char32_t c = 0x430; c <= 0x44F; ++c) {
+        cyrillic += c;
+    }
+    KeystrokeScript script;
+    tolvane::delivery::appendLiteral(script, greek + U"-" + cyrillic + U"-" + greek);
+    const KeyPlan plan = planKeystrokes(keymap_.get(), 0, modifiers_, spares_, script);
+    EXPECT_GT(plan.segments.size(), 1u);
+    expectRoundTrip(script, plan);
+}
+
+TEST_P(KeyPlannerTest, ControlCharactersAreUntypable) {
+    KeystrokeScript script;
+    tolvane::delivery::appendLiteral(script, U"a\u0001b\u007F");
+    const KeyPlan plan = planKeystrokes(keymap_.get(), 0, modifiers_, spares_, script);
+    EXPECT_EQ(plan.untypable, U"\u0001\u007F");
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, KeyPlannerTest,
+                         ::testing::Values(Layout{"us", ""}, Layout{"fr", ""}, Layout{"de", ""},
+                                           Layout{"ch", "fr"}),
+                         [](const auto& info) {
+                             return std::string(info.param.layout) +
+                                    (*info.param.variant ? "_" : "") + info.param.variant;
+                         });
+
+TEST(KeyPlannerFr, UsesAltGrAndNeverDeadKeys) {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    const xkb_rule_names names{"evdev", "pc105", "fr", "", ""};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    const ModifierKeys mods = findModifierKeys(keymap.get());
+    ASSERT_NE(mods.level3Keycode, 0u);
+    KeystrokeScript script;
+    tolvane::delivery::appendLiteral(script, U"@^¨€{");
+    const KeyPlan plan =
+        planKeystrokes(keymap.get(), 0, mods, findSpareKeycodes(keymap.get()), script);
+    ASSERT_EQ(plan.segments.size(), 1u);
+    const auto& keys = plan.segments[0].keys;
+    ASSERT_EQ(keys.size(), 5u);
+    EXPECT_EQ(keys[0].press.mods, mods.level3Mask); // @ is AltGr+à on a French keyboard
+    // "^" and "¨" are dead keys there: they come from AltGr levels or spare keys instead.
+    for (const auto& key : keys) {
+        const char32_t back =
+            translate(keymap.get(), 0, mods, plan.segments[0].bindings, key.press);
+        EXPECT_EQ(back, key.character);
+    }
+}
+
+} // namespace

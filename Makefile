@@ -22,3 +22,8 @@ test: build
 
 clean:
 	rm -rf build build-release
+
+.PHONY: bench
+bench: build
+	./build/bench/bench_engine
+	./scripts/with-xvfb ./build/bench/bench_delivery

@@ -8,7 +8,8 @@ namespace tolvane::platform {
 struct LaunchResult {
     bool started = false;
     pid_t pid = 0;
-    std::string program; // what was started, for messages
+    std::string program;    // what was started, for messages
+    std::string executable; // its full path, when known
     std::string error;   // French, when not started
 };
 

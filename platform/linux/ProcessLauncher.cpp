@@ -1,6 +1,7 @@
 #include "platform/linux/ProcessLauncher.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -145,16 +146,24 @@ std::vector<std::string> execArguments(const std::string& exec) {
     return kept;
 }
 
-bool onPath(const std::string& program) {
+// The full path a command name runs, or empty.
+std::string resolve(const std::string& program) {
     if (program.find('/') != std::string::npos) {
-        return access(program.c_str(), X_OK) == 0;
+        return access(program.c_str(), X_OK) == 0 ? program : std::string();
     }
     for (auto& dir : splitPaths(env("PATH", "/usr/bin:/bin"))) {
-        if (access((dir + "/" + program).c_str(), X_OK) == 0) {
-            return true;
+        const std::string candidate = dir + "/" + program;
+        struct stat st {};
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
         }
     }
-    return false;
+    return {};
+}
+
+bool onPath(const std::string& program) {
+    return !resolve(program).empty();
 }
 
 std::string frenchReason(int error) {
@@ -256,6 +265,11 @@ LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
     }
     result.started = true;
     result.pid = pid;
+    char real[PATH_MAX];
+    const std::string path = resolve(argv.front());
+    if (!path.empty() && realpath(path.c_str(), real)) {
+        result.executable = real;
+    }
     return result;
 }
 

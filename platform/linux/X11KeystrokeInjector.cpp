@@ -12,12 +12,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <set>
 #include <signal.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tolvane::platform::linux_desktop {
 
@@ -111,6 +113,17 @@ bool descendsFrom(pid_t pid, pid_t ancestor) {
         pid = parentOf(pid);
     }
     return false;
+}
+
+std::string executableOf(pid_t pid) {
+    char real[PATH_MAX];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t n = readlink(link.c_str(), real, sizeof real - 1);
+    if (n <= 0) {
+        return {};
+    }
+    real[n] = 0;
+    return real;
 }
 
 bool alive(pid_t pid) {
@@ -290,8 +303,10 @@ public:
     }
 
     // The started program's window: by its process, or for a program that hands the request
-    // to an instance already running, the new window that comes up and takes the focus.
-    Window findTarget(pid_t pid, const std::vector<unsigned long>& before) {
+    // to an instance of itself already running, a new window of that same program that comes
+    // up and takes the focus. Any other window is never a target.
+    Window findTarget(const LaunchResult& target, const std::vector<unsigned long>& before) {
+        const pid_t pid = target.pid;
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.windowMs);
         const std::set<unsigned long> old(before.begin(), before.end());
         while (Clock::now() < deadline) {
@@ -303,10 +318,13 @@ public:
                 }
             }
             const Window active = activeWindow();
-            if (active && !old.count(active) &&
+            if (active && !old.count(active) && !target.executable.empty() &&
                 std::find(windows.begin(), windows.end(), active) != windows.end() &&
                 viewable(active)) {
-                return active;
+                const auto owner = static_cast<pid_t>(cardinal(d_, active, wmPid_));
+                if (owner > 0 && executableOf(owner) == target.executable) {
+                    return active;
+                }
             }
             std::this_thread::sleep_for(50ms);
         }
@@ -318,31 +336,42 @@ public:
         return XGetWindowAttributes(d_, w, &a) && a.map_state == IsViewable;
     }
 
+    // Whether the keyboard focus is on the target or inside it. One round trip; the windows
+    // already seen are remembered, so the check stays cheap enough to make before every key.
     bool holdsFocus(Window target) {
         Window focus = 0;
         int revert = 0;
         XGetInputFocus(d_, &focus, &revert);
+        if (focus == lastFocus_ && lastTarget_ == target) {
+            return lastAnswer_;
+        }
+        lastFocus_ = focus;
+        lastTarget_ = target;
+        lastAnswer_ = false;
         for (int depth = 0; focus && focus != PointerRoot && depth < 64; ++depth) {
             if (focus == target) {
-                return true;
+                lastAnswer_ = true;
+                break;
             }
             Window rootReturn = 0, parent = 0;
             Window* children = nullptr;
             unsigned count = 0;
             if (!XQueryTree(d_, focus, &rootReturn, &parent, &children, &count)) {
-                return false;
+                break;
             }
             if (children) {
                 XFree(children);
             }
             if (parent == rootReturn) {
-                // A window manager frame holds the client: the focus may sit on the frame.
-                return false;
+                break;
             }
             focus = parent;
         }
-        return false;
+        return lastAnswer_;
     }
+
+    // Forget what was learnt about the focus (a window may have gone).
+    void forgetFocus() { lastFocus_ = 0; }
 
     // Asks the window manager to activate the window (a client message, as a pager does;
     // keystrokes themselves are never sent as events), then waits for the focus.
@@ -406,7 +435,8 @@ public:
 
     // True when someone else changed the keymap since the last drain.
     bool keymapChanged() {
-        bool changed = false;
+        bool changed = mapChanged_;
+        mapChanged_ = false;
         while (XPending(d_)) {
             XEvent e;
             XNextEvent(d_, &e);
@@ -445,7 +475,7 @@ public:
                 XEvent reply;
                 XNextEvent(d_, &reply);
                 if (reply.type == xkbEventBase_ + XkbEventCode) {
-                    externalChange_ = true;
+                    mapChanged_ = true;
                 }
                 if (reply.type == ClientMessage && reply.xclient.message_type == wmProtocols_ &&
                     static_cast<Atom>(reply.xclient.data.l[0]) == ping_ &&
@@ -457,9 +487,9 @@ public:
         }
     }
 
-    bool externalChange_ = false;
-
 private:
+    bool mapChanged_ = false;
+
     bool supportsPing(Window w) {
         Atom* protocols = nullptr;
         int count = 0;
@@ -476,6 +506,27 @@ private:
     Window root_ = 0;
     Atom clientList_, wmPid_, activeWindow_, wmProtocols_, ping_, supportingCheck_;
     int xkbEventBase_ = 0;
+    Window lastFocus_ = 0;
+    Window lastTarget_ = 0;
+    bool lastAnswer_ = false;
+};
+
+// Keys sent under one server grab: a line, or this many.
+constexpr std::size_t kChunk = 256;
+constexpr int kPauseBetweenGrabsUs = 300;
+
+class ServerGrab {
+public:
+    explicit ServerGrab(Display* d) : d_(d) { XGrabServer(d_); }
+    ~ServerGrab() {
+        XUngrabServer(d_);
+        XFlush(d_);
+    }
+    ServerGrab(const ServerGrab&) = delete;
+    ServerGrab& operator=(const ServerGrab&) = delete;
+
+private:
+    Display* d_;
 };
 
 InjectionResult failure(std::string message) {
@@ -546,7 +597,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     Display* d = display.get();
     Typist typist(d, limits_);
 
-    const Window window = typist.findTarget(target.pid, windowsBefore_);
+    const Window window = typist.findTarget(target, windowsBefore_);
     if (!window) {
         return failure("La fenêtre de « " + target.program +
                        " » n'est pas apparue : rien n'a été tapé.");
@@ -610,41 +661,49 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             typist.drain();
         }
         first = false;
-        if (!typist.holdsFocus(window)) {
-            return stop("La fenêtre de « " + target.program +
-                        " » a perdu le focus : la frappe a été interrompue.");
-        }
-        std::size_t sent = 0;
-        for (const xkb::PlannedKey& key : segment.keys) {
-            hold(key.press.mods);
-            typist.press(key.press.keycode, true);
-            typist.press(key.press.keycode, false);
-            if (++sent % 128 == 0) {
-                XFlush(d);
+        const auto& keys = segment.keys;
+        for (std::size_t begin = 0; begin < keys.size();) {
+            // A line at a time (at most kChunk keys), the server serves no other client between
+            // the focus check and the keys: a window that takes the focus receives none of them.
+            std::size_t end = begin;
+            while (end < keys.size() && end - begin < kChunk && !keys[end].endsLine) {
+                ++end;
             }
-            if (!key.endsLine) {
-                continue;
+            if (end < keys.size() && end - begin < kChunk) {
+                ++end; // the Enter that ends the line
             }
-            XSync(d, False);
-            if (typist.keymapChanged() || typist.externalChange_) {
+            {
+                const ServerGrab grab(d);
+                if (!typist.holdsFocus(window)) {
+                    XUngrabServer(d);
+                    if (target.pid > 0 && !alive(target.pid) && !typist.viewable(window)) {
+                        return stop("Le programme « " + target.program +
+                                    " » s'est fermé : la frappe a été interrompue.");
+                    }
+                    return stop("La fenêtre de « " + target.program +
+                                " » a perdu le focus : la frappe a été interrompue.");
+                }
+                for (std::size_t i = begin; i < end; ++i) {
+                    hold(keys[i].press.mods);
+                    typist.press(keys[i].press.keycode, true);
+                    typist.press(keys[i].press.keycode, false);
+                }
                 hold(0);
+                XSync(d, False);
+            }
+            begin = end;
+            // Let the other clients, the target first, be served between two grabs.
+            std::this_thread::sleep_for(std::chrono::microseconds(kPauseBetweenGrabsUs));
+            if (typist.keymapChanged()) {
                 keymap.forgetBindings();
                 return stop("La disposition du clavier a changé pendant la frappe : la frappe a "
                             "été interrompue.");
-            }
-            if (target.pid > 0 && !alive(target.pid) && !typist.viewable(window)) {
-                return stop("Le programme « " + target.program +
-                            " » s'est fermé : la frappe a été interrompue.");
-            }
-            if (!typist.holdsFocus(window)) {
-                return stop("La fenêtre de « " + target.program +
-                            " » a perdu le focus : la frappe a été interrompue.");
             }
         }
     }
     hold(0);
     typist.settle(window);
-    if (typist.keymapChanged() || typist.externalChange_) {
+    if (typist.keymapChanged()) {
         keymap.forgetBindings();
         return failure("La disposition du clavier a changé pendant la frappe : vérifiez le "
                        "texte reçu.");

@@ -27,7 +27,10 @@ int main(int argc, char** argv) {
     desktop::ProcessLauncher launcher;
     desktop::X11KeystrokeInjector injector;
     desktop::QtClipboard clipboard;
-    desktop::CanberraSound sound(TOLVANE_DATA_DIR);
+    // Installed, or beside the executable's tree (build tree, relocated install).
+    desktop::CanberraSound sound({TOLVANE_DATA_DIR, (QCoreApplication::applicationDirPath() +
+                                                     QStringLiteral("/../share/tolvane"))
+                                                        .toStdString()});
     tolvane::platform::KernelRandomSource random;
 
     tolvane::ui::FormHost host(

@@ -88,10 +88,9 @@ void ComboControl::removeItem(int index) {
 
 void ComboControl::clear() {
     const QSignalBlocker blocker(box_);
-    const QString shown = box_->currentText();
     box_->clear();
     index_ = -1;
-    box_->setEditText(shown);
+    box_->setEditText(QString());
 }
 
 int ComboControl::listCount() const {

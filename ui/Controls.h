@@ -25,6 +25,7 @@ public:
 
     void addItem(const QString& text);
     void removeItem(int index);
+    // Empties the list and the edit field.
     void clear();
     int listCount() const;
     int listIndex() const { return index_; }

@@ -164,6 +164,23 @@ void Form1::bindEvents() {
     combo2_->onClick([this] { Combo2_Click(); });
     combo3_->onClick([this] { Combo3_Click(); });
     connect(ui_->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(ui_->Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(ui_->Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    connect(ui_->Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
+    connect(ui_->Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
+    connect(ui_->Command6, &QPushButton::clicked, this, [this] { Command6_Click(); });
+    connect(ui_->Check10, &QCheckBox::stateChanged, this, [this] { Check10_Click(); });
+    connect(ui_->Check1, &QPushButton::toggled, this, [this] { Check1_Click(); });
+    connect(ui_->Option0, &QRadioButton::clicked, this, [this] { Option0_Click(); });
+    connect(ui_->Option1, &QRadioButton::clicked, this, [this] { Option1_Click(); });
+    connect(ui_->Option2, &QRadioButton::clicked, this, [this] { Option2_Click(); });
+    connect(ui_->Option3, &QRadioButton::clicked, this, [this] { Option3_Click(); });
+    connect(ui_->Option4, &QRadioButton::clicked, this, [this] { Option4_Click(); });
+    combo5_->onClick([this] { Combo5_Click(); });
+    combo5_->onKeyPress([this](int& code) { Combo5_KeyPress(code); });
+    combo5_->onLostFocus([this] { Combo5_LostFocus(); });
+    onLostFocus(ui_->Text1, [this] { Text1_LostFocus(); });
+    ui_->Label6->installEventFilter(this);
 }
 
 void Form1::warn(const std::string& text, const std::string& title) {
@@ -330,7 +347,7 @@ void Form1::Command1_Click() {
         request.route = delivery::Route::OtherProgram;
         break;
     }
-    if (settings.programPath != u32(QStringLiteral("Vers un autre programme"))) {
+    if (settings.programPath != u32(QString::fromUtf8(kNoProgramCaption))) {
         request.programPath = delivery::toUtf8(settings.programPath);
     }
     for (int i = 0; i < ui_->List1->count(); ++i) {
@@ -350,11 +367,214 @@ void Form1::Command1_Click() {
     if (failure) {
         warn(*failure);
     }
+    // The names have been used: both lists start again empty, so that what the window shows
+    // is what the next generation pairs. The count keeps the number it showed.
     ui_->List2->clear();
+    combo5_->clear();
+}
+
+void Form1::Check10_Click() {
+    QWidget* const buttons[] = {ui_->Command4, ui_->Command5, ui_->Command6};
+    if (checkValue(ui_->Check10) != 0) {
+        setBackgroundColour(ui_->Combo5, systemColour(5));
+        ui_->Combo5->setEnabled(true);
+        for (QWidget* b : buttons) {
+            b->setEnabled(true);
+        }
+    } else {
+        ui_->Combo5->setEnabled(false);
+        setBackgroundColour(ui_->Combo5, systemColour(4));
+        for (QWidget* b : buttons) {
+            b->setEnabled(false);
+        }
+    }
+}
+
+void Form1::Combo5_Click() {
+    combo5_->setListIndex(combo5_->listCount() - 1);
+    combo4_->setListIndex(combo5_->listCount() - 1);
+}
+
+void Form1::Combo5_KeyPress(int& keyAscii) {
+    if (keyAscii == 13) {
+        Command4_Click();
+    }
+}
+
+void Form1::Combo5_LostFocus() {
+    combo4_->setListIndex(combo5_->listCount() - 1);
+}
+
+void Form1::Command4_Click() {
+    const QString name = combo5_->text();
+    if (name.isEmpty()) {
+        return;
+    }
+    if (combo5_->listCount() >= kMaxUsers) {
+        warn("La liste ne peut pas contenir plus de " + std::to_string(kMaxUsers) +
+             " utilisateurs : ce nom n'a pas été ajouté.");
+        ui_->Combo5->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    combo5_->addItem(name);
+    ui_->List2->addItem(name);
+    // Selecting the first entry brings the box to the last name and the count to the number
+    // of names; when the first entry is already the selected one, nothing would run.
+    const bool moves = combo5_->listIndex() != 0;
+    combo5_->setListIndex(0);
+    if (!moves) {
+        Combo5_Click();
+    }
+    ui_->Combo5->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::Command5_Click() {
+    const int selected = combo5_->listIndex();
+    if (selected >= 0) {
+        combo5_->removeItem(selected);
+        if (selected < ui_->List2->count()) {
+            delete ui_->List2->takeItem(selected);
+        }
+        if (combo5_->listCount() > 0) {
+            combo5_->setListIndex(0);
+        } else {
+            // The last name is gone: an empty box; the count keeps its number, as after "Vider".
+            combo5_->setText(QString());
+        }
+    }
+    ui_->Combo5->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::Command6_Click() {
+    const auto answer =
+        services_.messageBox.show("Vider la liste complètement ?", MessageIcon::Exclamation,
+                                  MessageButtons::YesNo, "Avertissement");
+    if (answer == platform::MessageAnswer::Yes) {
+        combo5_->clear();
+        ui_->List2->clear();
+    }
+}
+
+void Form1::Option0_Click() {
+    setBackgroundColour(ui_->Text1, systemColour(11));
+    ui_->Text1->setEnabled(false);
+    ui_->Check1->setEnabled(false);
+    services_.messageBox.show("Ce type de cryptage laisse apparaître le mot de passe en clair...",
+                              MessageIcon::Information, MessageButtons::Ok, "Info");
+}
+
+void Form1::Option1_Click() {
+    services_.messageBox.show("Entrez un code PUK (personal user code)\nqui servira à crypter le "
+                              "code secret généré...",
+                              MessageIcon::Information, MessageButtons::Ok, "Code PUK");
+    setBackgroundColour(ui_->Text1, systemColour(5));
+    ui_->Text1->setEnabled(true);
+    ui_->Text1->setFocus(Qt::OtherFocusReason);
+    ui_->Text1->setSelection(0, static_cast<int>(ui_->Text1->text().size()));
+    ui_->Check1->setEnabled(true);
+}
+
+void Form1::Check1_Click() {
+    if (ui_->Check1->isChecked()) {
+        ui_->Text1->setFont(designFont(kSymbols, 8.25));
+        ui_->Text1->setEchoMode(QLineEdit::Password);
+    } else {
+        ui_->Text1->setFont(designFont(kSansSerif, 8.25));
+        ui_->Text1->setEchoMode(QLineEdit::Normal);
+    }
+}
+
+void Form1::Text1_LostFocus() {
+    const std::optional<std::int64_t> length = numberIn(combo1_->text());
+    if (!length) {
+        return; // no length to measure the code against
+    }
+    const auto characters = static_cast<double>(ui_->Text1->text().toUcs4().size());
+    if (static_cast<double>(*length) / 2.0 > characters) {
+        warn("Il est souhaitable d'utiliser un code PUK plus long !");
+    }
+}
+
+void Form1::Option2_Click() {
+    ui_->Check9->setEnabled(true);
+}
+
+void Form1::Option3_Click() {
+    ui_->Check9->setEnabled(false);
+}
+
+void Form1::Option4_Click() {
+    // Column titles are typed into the other program too, so the box is offered there.
+    ui_->Check9->setEnabled(true);
+    const std::vector<platform::FileFilter> filters{
+        {"fichiers exécutable (*.exe)", "*.exe"},
+        {" Tous les fichiers (*.*)", " *.*"},
+    };
+    if (auto chosen =
+            services_.fileDialog.getOpenFileName("Envoyer vers...", filters, dialogFileName_)) {
+        dialogFileName_ = *chosen;
+    }
+    if (!dialogFileName_.empty()) {
+        setCaption(ui_->Option4, QString::fromStdString(dialogFileName_));
+    }
+}
+
+void Form1::Command2_Click() {
+    const auto answer =
+        services_.messageBox.show("Souhaitez-vous réellement quitter le programme ?",
+                                  MessageIcon::Question, MessageButtons::YesNoCancel, "Quitter ?");
+    if (answer == platform::MessageAnswer::Yes) {
+        lifecycle_.quit();
+    }
+}
+
+void Form1::Command3_Click() {
+    lifecycle_.reload();
+}
+
+void Form1::Label6_MouseMove() {
+    QFont font = ui_->Label6->font();
+    font.setItalic(true);
+    ui_->Label6->setFont(font);
+}
+
+void Form1::Form_MouseMove() {
+    QFont font = ui_->Label6->font();
+    font.setItalic(false);
+    ui_->Label6->setFont(font);
+}
+
+void Form1::Label6_Click() {
+    Form_MouseMove();
+    services_.messageBox.show("Tolvane, version 1.0.2\n"
+                              "Création de mots de passe.\n\n"
+                              "Logiciel libre distribué sous licence MIT : vous pouvez "
+                              "l'utiliser, le copier, le modifier et le redistribuer, sans "
+                              "aucune garantie.\n"
+                              "© 2026 Les développeurs de Tolvane.",
+                              MessageIcon::Information, MessageButtons::Ok, "");
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
+    // The bands and rules are part of the window's surface; controls are not.
+    if (!childAt(event->position().toPoint())) {
+        Form_MouseMove();
+    }
     QWidget::mouseMoveEvent(event);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->Label6) {
+        if (event->type() == QEvent::MouseMove) {
+            Label6_MouseMove();
+        } else if (event->type() == QEvent::MouseButtonRelease &&
+                   static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+                   ui_->Label6->rect().contains(
+                       static_cast<QMouseEvent*>(event)->position().toPoint())) {
+            Label6_Click();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 } // namespace tolvane::ui

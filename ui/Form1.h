@@ -34,9 +34,34 @@ public:
     void Combo2_Click();
     void Combo3_Click();
     void Command1_Click();
+    void Check10_Click();
+    void Combo5_Click();
+    void Combo5_KeyPress(int& keyAscii);
+    void Combo5_LostFocus();
+    void Command4_Click();
+    void Command5_Click();
+    void Command6_Click();
+    void Option0_Click();
+    void Option1_Click();
+    void Check1_Click();
+    void Text1_LostFocus();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Label6_MouseMove();
+    void Form_MouseMove();
+    void Label6_Click();
+
+    // The caption "Vers un autre programme" shows until a program is chosen.
+    static constexpr const char* kNoProgramCaption = "Vers un autre programme";
+    // The name list holds at most as many names as the count box offers.
+    static constexpr int kMaxUsers = 100;
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void applyLook();
@@ -47,6 +72,7 @@ private:
     Services services_;
     WindowLifecycle& lifecycle_;
     std::unique_ptr<ComboControl> combo1_, combo2_, combo3_, combo4_, combo5_;
+    std::string dialogFileName_; // the open-file dialog keeps its last path
 };
 
 } // namespace tolvane::ui

@@ -3,16 +3,17 @@
 #include "platform/Sound.h"
 
 #include <string>
+#include <vector>
 
 struct ca_context;
 
 namespace tolvane::platform::linux_desktop {
 
 // Plays a sound through libcanberra without waiting. The name is looked up first as given
-// (relative to the current directory), then in the installed data directory.
+// (relative to the current directory), then in the data directories, in order.
 class CanberraSound final : public Sound {
 public:
-    explicit CanberraSound(std::string dataDirectory);
+    explicit CanberraSound(std::vector<std::string> dataDirectories);
     ~CanberraSound() override;
     CanberraSound(const CanberraSound&) = delete;
     CanberraSound& operator=(const CanberraSound&) = delete;
@@ -23,7 +24,9 @@ public:
     std::string resolve(const std::string& fileName) const;
 
 private:
-    std::string dataDirectory_;
+    bool open(const char* driver);
+
+    std::vector<std::string> dataDirectories_;
     ca_context* context_ = nullptr;
     bool unavailable_ = false;
 };

@@ -1,0 +1,84 @@
+#include "platform/linux/CanberraSound.h"
+#include "platform/linux/ProcessLauncher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+using tolvane::platform::linux_desktop::CanberraSound;
+using tolvane::platform::linux_desktop::ProcessLauncher;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() : path_(fs::temp_directory_path() / ("tolvane-test-" + std::to_string(getpid()))) {
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+struct EditorCase {
+    const char* name;
+    const char* exec;
+    std::vector<std::string> command;
+};
+
+void PrintTo(const EditorCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TextEditor : public ::testing::TestWithParam<EditorCase> {};
+
+TEST_P(TextEditor, TheDefaultForTextPlainWithoutFieldCodes) {
+    const TempDir dir;
+    fs::create_directories(dir.path() / "config");
+    fs::create_directories(dir.path() / "data/applications");
+    std::ofstream(dir.path() / "config/mimeapps.list")
+        << "[Added Associations]\ntext/plain=other.desktop;\n"
+        << "[Default Applications]\ntext/plain=missing.desktop;my-editor.desktop;\n";
+    std::ofstream(dir.path() / "data/applications/my-editor.desktop")
+        << "[Desktop Entry]\nName=Mine\nExec=" << GetParam().exec << "\n[Desktop Action x]\n"
+        << "Exec=/bin/false\n";
+    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (dir.path() / "none").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir.path() / "data").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir.path() / "none").c_str(), 1);
+    EXPECT_EQ(ProcessLauncher::textEditorCommand(), GetParam().command);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, TextEditor,
+                         ::testing::Values(EditorCase{"plain", "/bin/true", {"/bin/true"}},
+                                           EditorCase{"field_codes",
+                                                      "/bin/true --new-window %U",
+                                                      {"/bin/true", "--new-window"}},
+                                           EditorCase{"quoted",
+                                                      "\"/bin/true\" \"two words\" 100%%",
+                                                      {"/bin/true", "two words", "100%"}},
+                                           EditorCase{"on_path", "true %f", {"true"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {
+    const TempDir dir;
+    fs::create_directories(dir.path() / "first");
+    fs::create_directories(dir.path() / "second");
+    std::ofstream(dir.path() / "second/notify.wav") << "RIFF";
+    CanberraSound sound({(dir.path() / "first").string(), (dir.path() / "second").string()});
+    EXPECT_EQ(sound.resolve("notify.wav"), (dir.path() / "second/notify.wav").string());
+    const fs::path cwd = fs::current_path();
+    std::ofstream(dir.path() / "notify.wav") << "RIFF";
+    fs::current_path(dir.path());
+    EXPECT_EQ(sound.resolve("notify.wav"), (dir.path() / "notify.wav").string());
+    fs::current_path(cwd);
+    EXPECT_EQ(sound.resolve("absent.wav"), "");
+    sound.playAsync("absent.wav"); // nothing to play: no error
+}
+
+} // namespace

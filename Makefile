@@ -1,7 +1,7 @@
 # The two commands of a fresh machine: `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test package clean
 
 all: build
 
@@ -20,6 +20,12 @@ run: build
 test: build
 	ctest --preset dev -j $(JOBS)
 
+package: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	cd build-release && cpack
+	@ls build-release/tolvane_*.deb
+
 clean:
 	rm -rf build build-release
 
@@ -27,3 +33,4 @@ clean:
 bench: build
 	./build/bench/bench_engine
 	./scripts/with-xvfb ./build/bench/bench_delivery
+	./scripts/with-xvfb ./build/bench/bench_startup ./build/app/tolvane ./build/bench/minimal_window

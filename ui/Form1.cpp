@@ -66,6 +66,7 @@ public:
 Form1::Form1(Services services, WindowLifecycle& lifecycle, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::Form1>()), services_(services),
       lifecycle_(lifecycle) {
+    applyWindowLook();
     ui_->setupUi(this);
     combo1_ = std::make_unique<ComboControl>(ui_->Combo1);
     combo2_ = std::make_unique<ComboControl>(ui_->Combo2);
@@ -73,6 +74,7 @@ Form1::Form1(Services services, WindowLifecycle& lifecycle, QWidget* parent)
     combo4_ = std::make_unique<ComboControl>(ui_->Combo4);
     combo5_ = std::make_unique<ComboControl>(ui_->Combo5);
     applyLook();
+    describeForAccessibility();
     bindEvents();
     Form_Load();
     ui_->Combo1->setFocus(Qt::OtherFocusReason);
@@ -95,7 +97,8 @@ ComboControl& Form1::combo(int number) {
     }
 }
 
-void Form1::applyLook() {
+void Form1::applyWindowLook() {
+    // Set before the controls exist, so that they are born with the window's font and colours.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
@@ -107,8 +110,10 @@ void Form1::applyLook() {
     palette.setColor(QPalette::Button, systemColour(15));
     setPalette(palette);
     setAutoFillBackground(true);
-
     setFont(designFont(kSansSerif, 8.25));
+}
+
+void Form1::applyLook() {
     ui_->Label1->setFont(designFont(kSansSerif, 9.75, true));
     ui_->Label6->setFont(designFont(kSansSerif, 9.75, true));
     ui_->Label2->setFont(designFont(kSansSerif, 9.75));
@@ -147,6 +152,29 @@ void Form1::applyLook() {
     }
     setBackgroundColour(ui_->Text1, systemColour(11));
     setBackgroundColour(ui_->Combo5, systemColour(4));
+}
+
+void Form1::describeForAccessibility() {
+    // Combo boxes are named by the label beside them, the masking button by what it does.
+    const std::pair<QLabel*, QWidget*> labelled[] = {{ui_->Label3, ui_->Combo1},
+                                                     {ui_->Label5, ui_->Combo3},
+                                                     {ui_->Label4, ui_->Combo2},
+                                                     {ui_->Label10, ui_->Combo4}};
+    for (auto [label, control] : labelled) {
+        label->setBuddy(control);
+        control->setAccessibleName(label->text());
+    }
+    ui_->Combo5->setAccessibleName(QStringLiteral("Nom d'utilisateur à ajouter"));
+    ui_->Text1->setAccessibleName(QStringLiteral("Code PUK"));
+    ui_->Check1->setAccessibleName(QStringLiteral("Masquer le code PUK"));
+    for (QWidget* w : findChildren<QWidget*>()) {
+        w->setAccessibleDescription(w->toolTip());
+    }
+}
+
+void Form1::setToolTip(QWidget* widget, const QString& tip) {
+    widget->setToolTip(tip);
+    widget->setAccessibleDescription(tip);
 }
 
 void Form1::bindEvents() {
@@ -292,8 +320,8 @@ void Form1::Combo3_Click() {
     if (!length || !segments || *segments == 0) {
         // No layout to describe: say nothing rather than divide by what is not a count.
         ui_->Label9->setText(QString());
-        ui_->Label9->setToolTip(QString());
-        ui_->Combo3->setToolTip(QString());
+        setToolTip(ui_->Label9, QString());
+        setToolTip(ui_->Combo3, QString());
         return;
     }
     if (*length % *segments != 0) {

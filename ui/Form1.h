@@ -64,8 +64,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void applyWindowLook();
     void applyLook();
+    void describeForAccessibility();
     void bindEvents();
+    // A tool tip, also given to assistive technologies as the control's description.
+    static void setToolTip(QWidget* widget, const QString& tip);
     void warn(const std::string& text, const std::string& title = "Avertissement");
 
     std::unique_ptr<Ui::Form1> ui_;

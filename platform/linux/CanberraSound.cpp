@@ -3,16 +3,43 @@
 #include <canberra.h>
 #include <climits>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <unistd.h>
 
 namespace tolvane::platform::linux_desktop {
+
+// libcanberra, loaded at the first sound rather than at start-up: the window comes up sooner.
+struct CanberraSound::Library {
+    void* handle = nullptr;
+    decltype(&ca_context_create) create = nullptr;
+    decltype(&ca_context_destroy) destroy = nullptr;
+    decltype(&ca_context_set_driver) setDriver = nullptr;
+    decltype(&ca_context_change_props) changeProps = nullptr;
+    decltype(&ca_context_open) open = nullptr;
+    decltype(&ca_context_play) play = nullptr;
+
+    bool load() {
+        handle = dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            return false;
+        }
+        create = reinterpret_cast<decltype(create)>(dlsym(handle, "ca_context_create"));
+        destroy = reinterpret_cast<decltype(destroy)>(dlsym(handle, "ca_context_destroy"));
+        setDriver = reinterpret_cast<decltype(setDriver)>(dlsym(handle, "ca_context_set_driver"));
+        changeProps =
+            reinterpret_cast<decltype(changeProps)>(dlsym(handle, "ca_context_change_props"));
+        open = reinterpret_cast<decltype(open)>(dlsym(handle, "ca_context_open"));
+        play = reinterpret_cast<decltype(play)>(dlsym(handle, "ca_context_play"));
+        return create && destroy && setDriver && changeProps && open && play;
+    }
+};
 
 CanberraSound::CanberraSound(std::vector<std::string> dataDirectories)
     : dataDirectories_(std::move(dataDirectories)) {}
 
 CanberraSound::~CanberraSound() {
     if (context_) {
-        ca_context_destroy(context_);
+        ca_->destroy(context_);
     }
 }
 
@@ -40,6 +67,13 @@ void CanberraSound::playAsync(const std::string& fileName) {
     if (path.empty()) {
         return;
     }
+    if (!ca_) {
+        ca_ = std::make_unique<Library>();
+        if (!ca_->load()) {
+            unavailable_ = true;
+            return;
+        }
+    }
     if (!context_) {
         // The desktop's sound server first; the sound card directly only when there is one,
         // so a machine without sound stays silent and says nothing.
@@ -49,23 +83,22 @@ void CanberraSound::playAsync(const std::string& fileName) {
             return;
         }
     }
-    if (ca_context_play(context_, 0, CA_PROP_MEDIA_FILENAME, path.c_str(), nullptr) != CA_SUCCESS) {
-        ca_context_destroy(context_);
+    if (ca_->play(context_, 0, CA_PROP_MEDIA_FILENAME, path.c_str(), nullptr) != CA_SUCCESS) {
+        ca_->destroy(context_);
         context_ = nullptr;
         unavailable_ = true;
     }
 }
 
 bool CanberraSound::open(const char* driver) {
-    if (ca_context_create(&context_) != CA_SUCCESS) {
+    if (ca_->create(&context_) != CA_SUCCESS) {
         context_ = nullptr;
         return false;
     }
-    if ((driver && ca_context_set_driver(context_, driver) != CA_SUCCESS) ||
-        ca_context_change_props(context_, CA_PROP_APPLICATION_NAME, "Tolvane", nullptr) !=
-            CA_SUCCESS ||
-        ca_context_open(context_) != CA_SUCCESS) {
-        ca_context_destroy(context_);
+    if ((driver && ca_->setDriver(context_, driver) != CA_SUCCESS) ||
+        ca_->changeProps(context_, CA_PROP_APPLICATION_NAME, "Tolvane", nullptr) != CA_SUCCESS ||
+        ca_->open(context_) != CA_SUCCESS) {
+        ca_->destroy(context_);
         context_ = nullptr;
         return false;
     }

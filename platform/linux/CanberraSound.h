@@ -2,6 +2,7 @@
 
 #include "platform/Sound.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,10 @@ public:
     std::string resolve(const std::string& fileName) const;
 
 private:
+    struct Library;
     bool open(const char* driver);
 
+    std::unique_ptr<Library> ca_;
     std::vector<std::string> dataDirectories_;
     ca_context* context_ = nullptr;
     bool unavailable_ = false;

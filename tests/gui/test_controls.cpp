@@ -3,6 +3,7 @@
 #include "ui/Controls.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -213,3 +214,55 @@ TEST_F(FormTest, TheTwoOptionGroupsAreIndependent) {
     EXPECT_FALSE(c().Option0->isChecked());
     EXPECT_FALSE(c().Option2->isChecked());
 }
+
+namespace {
+
+// Every interface below one, depth first.
+void collect(QAccessibleInterface* iface, std::vector<QAccessibleInterface*>& out) {
+    for (int i = 0; i < iface->childCount(); ++i) {
+        if (QAccessibleInterface* child = iface->child(i)) {
+            out.push_back(child);
+            collect(child, out);
+        }
+    }
+}
+
+TEST_F(FormTest, EveryFocusableControlHasAFrenchNameAndItsToolTip) {
+    QAccessibleInterface* root = QAccessible::queryAccessibleInterface(&form());
+    ASSERT_TRUE(root);
+    std::vector<QAccessibleInterface*> all;
+    collect(root, all);
+    int focusable = 0;
+    bool sawPassword = false;
+    for (QAccessibleInterface* iface : all) {
+        auto* w = qobject_cast<QWidget*>(iface->object());
+        if (!w || w->isHidden() || w->focusPolicy() == Qt::NoFocus ||
+            qobject_cast<QLineEdit*>(w->parentWidget()) || w->objectName().isEmpty()) {
+            continue;
+        }
+        ++focusable;
+        // Qt on Linux names a combo box by its label relation, and reads its text as the name.
+        const QString name =
+            qobject_cast<QComboBox*>(w) ? w->accessibleName() : iface->text(QAccessible::Name);
+        EXPECT_FALSE(name.trimmed().isEmpty()) << w->objectName().toStdString();
+        EXPECT_NE(name, QString(QChar(0x25CF))) << w->objectName().toStdString();
+        EXPECT_EQ(iface->text(QAccessible::Description), w->toolTip())
+            << w->objectName().toStdString();
+        if (w == c().Text1) {
+            EXPECT_EQ(name, "Code PUK");
+            EXPECT_TRUE(iface->state().passwordEdit);
+            sawPassword = true;
+        }
+    }
+    EXPECT_GE(focusable, 25);
+    EXPECT_TRUE(sawPassword);
+    QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(c().Combo1);
+    const auto labels = combo->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0].first->text(QAccessible::Name), "Longueur souhaitée");
+    choose(3, "2");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(c().Combo3)->text(QAccessible::Description),
+              "####-####...");
+}
+
+} // namespace

@@ -1,7 +1,7 @@
 # The two commands of a fresh machine: `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test package clean
+.PHONY: all deps configure build run test test-asan test-fuzz fuzz package clean
 
 all: build
 
@@ -17,8 +17,27 @@ build: configure
 run: build
 	./scripts/run
 
+# Every test: the normal build, then the same suite under ASan and UBSan, then short fuzz runs.
 test: build
 	ctest --preset dev -j $(JOBS)
+	$(MAKE) test-asan test-fuzz
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+test-fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	./scripts/run-fuzz 15
+
+# Longer fuzzing: FUZZ_SECONDS per target.
+FUZZ_SECONDS ?= 600
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	./scripts/run-fuzz $(FUZZ_SECONDS)
 
 package: deps
 	cmake --preset release
@@ -27,7 +46,7 @@ package: deps
 	@ls build-release/tolvane_*.deb
 
 clean:
-	rm -rf build build-release
+	rm -rf build build-release build-asan build-fuzz
 
 .PHONY: bench
 bench: build

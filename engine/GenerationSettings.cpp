@@ -33,12 +33,9 @@ WholeNumber readWholeNumber(std::u32string_view text) {
         if (c < U'0' || c > U'9') {
             return {};
         }
-        if (value < kNumberSaturation) {
-            value = value * 10 + static_cast<std::int64_t>(c - U'0');
-            if (value > kNumberSaturation) {
-                value = kNumberSaturation;
-            }
-        }
+        const auto digit = static_cast<std::int64_t>(c - U'0');
+        // Saturate before the multiplication could leave the 64-bit range.
+        value = value > (kNumberSaturation - digit) / 10 ? kNumberSaturation : value * 10 + digit;
     }
     return {WholeNumber::Status::Ok, negative ? -value : value};
 }

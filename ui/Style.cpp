@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProxyStyle>
+#include <QSettings>
 #include <QStyleFactory>
 #include <QTranslator>
 
@@ -50,6 +51,9 @@ QStyle* createStyle() {
 }
 
 void setUpApplication() {
+    // The program keeps no settings; Qt's own (the file dialog remembers its state) go nowhere.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("/dev/null"));
     QApplication::setStyle(createStyle());
     QApplication::setPalette(QApplication::style()->standardPalette());
     installFontSubstitutions();

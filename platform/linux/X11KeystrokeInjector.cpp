@@ -218,8 +218,41 @@ public:
         saved_.clear();
     }
 
-    // The keymap was replaced by someone else: our bindings went with it.
-    void forgetBindings() { saved_.clear(); }
+    // Whether the live keymap, in the live group, still types every key of the segment as it
+    // was planned. When our spare keys have lost their characters, the keymap was replaced by
+    // someone else and they are not ours to restore any more.
+    bool stillTypes(const xkb::PlanSegment& segment, const xkb::ModifierKeys& modifiers) {
+        xcb_connection_t* conn = XGetXCBConnection(d_);
+        std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> fresh(
+            xkb_x11_keymap_new_from_device(context_.get(), conn,
+                                           xkb_x11_get_core_keyboard_device_id(conn),
+                                           XKB_KEYMAP_COMPILE_NO_FLAGS),
+            &xkb_keymap_unref);
+        XkbStateRec state{};
+        if (!fresh || XkbGetState(d_, XkbUseCoreKbd, &state) != Success) {
+            return false;
+        }
+        for (const auto& b : segment.bindings) {
+            const xkb_keysym_t* syms = nullptr;
+            if (xkb_keymap_key_get_syms_by_level(fresh.get(), b.keycode, 0, 0, &syms) != 1 ||
+                syms[0] != b.keysyms[0]) {
+                saved_.clear();
+                return false;
+            }
+        }
+        if (state.group != group_) {
+            return false;
+        }
+        const xkb::ModifierKeys now = xkb::findModifierKeys(fresh.get());
+        if (now.shiftKeycode != modifiers.shiftKeycode || now.shiftMask != modifiers.shiftMask ||
+            now.level3Keycode != modifiers.level3Keycode ||
+            now.level3Mask != modifiers.level3Mask) {
+            return false;
+        }
+        return std::all_of(segment.keys.begin(), segment.keys.end(), [&](const auto& key) {
+            return xkb::translate(fresh.get(), group_, modifiers, {}, key.press) == key.character;
+        });
+    }
 
     void restore() {
         unbind();
@@ -415,11 +448,14 @@ public:
         }
     }
 
+    // Any change of map, of keyboard or of group is noticed; typing through XTest alone also
+    // switches the core keyboard's source device, which announces itself as a new keyboard:
+    // the live map is then compared with the plan rather than trusted or refused.
     void watchKeymap() {
-        // Map changes only: typing through XTest switches the core keyboard's source device,
-        // which announces itself as a new keyboard with the same map.
-        const unsigned mask = XkbMapNotifyMask;
+        const unsigned mask = XkbMapNotifyMask | XkbNewKeyboardNotifyMask;
         XkbSelectEvents(d_, XkbUseCoreKbd, mask, mask);
+        XkbSelectEventDetails(d_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask,
+                              XkbGroupStateMask);
         XSelectInput(d_, root_, SubstructureNotifyMask);
         XSync(d_, False);
         drain();
@@ -433,8 +469,8 @@ public:
         }
     }
 
-    // True when someone else changed the keymap since the last drain.
-    bool keymapChanged() {
+    // True when the keyboard announced a change since the last look.
+    bool keyboardEvents() {
         bool changed = mapChanged_;
         mapChanged_ = false;
         while (XPending(d_)) {
@@ -648,6 +684,8 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         return failure(std::move(why));
     };
 
+    const std::string changed =
+        "La disposition du clavier a changé pendant la frappe : la frappe a été interrompue.";
     XSync(d, False);
     typist.drain();
     bool first = true;
@@ -661,6 +699,10 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             typist.drain();
         }
         first = false;
+        // The plan is checked against the live keymap, spare keys in place, before any key.
+        if (!keymap.stillTypes(segment, modifiers)) {
+            return stop(changed);
+        }
         const auto& keys = segment.keys;
         for (std::size_t begin = 0; begin < keys.size();) {
             // A line at a time (at most kChunk keys), the server serves no other client between
@@ -683,6 +725,10 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                     return stop("La fenêtre de « " + target.program +
                                 " » a perdu le focus : la frappe a été interrompue.");
                 }
+                // A change of layout made before the grab has been announced by now.
+                if (typist.keyboardEvents() && !keymap.stillTypes(segment, modifiers)) {
+                    return stop(changed);
+                }
                 for (std::size_t i = begin; i < end; ++i) {
                     hold(keys[i].press.mods);
                     typist.press(keys[i].press.keycode, true);
@@ -694,17 +740,13 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             begin = end;
             // Let the other clients, the target first, be served between two grabs.
             std::this_thread::sleep_for(std::chrono::microseconds(kPauseBetweenGrabsUs));
-            if (typist.keymapChanged()) {
-                keymap.forgetBindings();
-                return stop("La disposition du clavier a changé pendant la frappe : la frappe a "
-                            "été interrompue.");
-            }
         }
     }
     hold(0);
     typist.settle(window);
-    if (typist.keymapChanged()) {
-        keymap.forgetBindings();
+    // A change after the last key but before the target read it may still have altered it.
+    if (typist.keyboardEvents() && !plan.segments.empty() &&
+        !keymap.stillTypes(plan.segments.back(), modifiers)) {
         return failure("La disposition du clavier a changé pendant la frappe : vérifiez le "
                        "texte reçu.");
     }

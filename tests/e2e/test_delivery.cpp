@@ -197,6 +197,26 @@ TEST_P(EditorFaults, TargetKilledMidDeliveryStops) {
     EXPECT_FALSE(result.error.empty());
 }
 
+TEST_P(EditorFaults, LayoutChangedMidDeliveryIsExactOrStops) {
+    std::vector<std::u32string> lines(3000, U"azerty-qwertz-é€@{}");
+    const auto script = delivery::notepadScript(lines, std::nullopt, U"3000", 3000);
+    auto change = std::async(std::launch::async, [] {
+        waitForEditorWindow();
+        sleepMs(300);
+        run("setxkbmap fr");
+    });
+    const Delivered d = deliverToEditor(script);
+    change.wait();
+    if (d.result.complete) {
+        const std::string expected = delivery::toUtf8(delivery::typedText(script));
+        EXPECT_EQ(e2e::editorText(expected), expected);
+    } else {
+        EXPECT_NE(d.result.error.find("disposition du clavier a changé"), std::string::npos)
+            << d.result.error;
+    }
+    run("setxkbmap us");
+}
+
 INSTANTIATE_TEST_SUITE_P(Us, EditorFaults, ::testing::Values("us"),
                          [](const auto& info) { return std::string(info.param); });
 

@@ -21,6 +21,19 @@ std::u32string banner() {
            U" ---------";
 }
 
+// The optional title line, then every line, each ended by Enter.
+void appendRows(KeystrokeScript& script, const std::vector<std::u32string>& lines,
+                const std::optional<std::u32string>& titleLine) {
+    if (titleLine) {
+        appendLiteral(script, *titleLine);
+        appendKey(script, KeyAction::Kind::Enter);
+    }
+    for (const auto& line : lines) {
+        appendLiteral(script, line);
+        appendKey(script, KeyAction::Kind::Enter);
+    }
+}
+
 } // namespace
 
 std::u32string columnTitleLine(bool irreversible) {
@@ -54,14 +67,7 @@ KeystrokeScript notepadScript(const std::vector<std::u32string>& lines,
     for (int i = 0; i < 3; ++i) {
         appendKey(script, KeyAction::Kind::Enter);
     }
-    if (titleLine) {
-        appendLiteral(script, *titleLine);
-        appendKey(script, KeyAction::Kind::Enter);
-    }
-    for (const auto& line : lines) {
-        appendLiteral(script, line);
-        appendKey(script, KeyAction::Kind::Enter);
-    }
+    appendRows(script, lines, titleLine);
     appendKey(script, KeyAction::Kind::Enter);
     appendKey(script, KeyAction::Kind::Enter);
     std::u32string footer = U"--- Terminé :  ";
@@ -74,14 +80,7 @@ KeystrokeScript notepadScript(const std::vector<std::u32string>& lines,
 KeystrokeScript otherProgramScript(const std::vector<std::u32string>& lines,
                                    const std::optional<std::u32string>& titleLine) {
     KeystrokeScript script;
-    if (titleLine) {
-        appendLiteral(script, *titleLine);
-        appendKey(script, KeyAction::Kind::Enter);
-    }
-    for (const auto& line : lines) {
-        appendLiteral(script, line);
-        appendKey(script, KeyAction::Kind::Enter);
-    }
+    appendRows(script, lines, titleLine);
     return script;
 }
 

@@ -82,3 +82,52 @@ TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {
 }
 
 } // namespace
+
+#include "platform/linux/X11KeystrokeInjector.h"
+
+namespace {
+
+struct SessionCase {
+    const char* name;
+    const char* display;
+    const char* wayland;
+    const char* sessionType;
+    const char* message;
+};
+
+void PrintTo(const SessionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Sessions : public ::testing::TestWithParam<SessionCase> {};
+
+void setOrUnset(const char* name, const char* value) {
+    if (value) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+TEST_P(Sessions, KeystrokesAreRefusedWhereTheyCannotArrive) {
+    const auto& p = GetParam();
+    setOrUnset("DISPLAY", p.display);
+    setOrUnset("WAYLAND_DISPLAY", p.wayland);
+    setOrUnset("XDG_SESSION_TYPE", p.sessionType);
+    tolvane::platform::linux_desktop::X11KeystrokeInjector injector;
+    EXPECT_EQ(injector.unavailableReason().rfind(p.message, 0), 0u) << injector.unavailableReason();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Sessions,
+    ::testing::Values(SessionCase{"wayland_display", ":0", "wayland-0", nullptr,
+                                  "Cette session graphique utilise Wayland"},
+                      SessionCase{"wayland_session", ":0", nullptr, "wayland",
+                                  "Cette session graphique utilise Wayland"},
+                      SessionCase{"no_display", nullptr, nullptr, "x11",
+                                  "Aucun affichage X11 n'est accessible"},
+                      SessionCase{"unreachable_display", ":97", nullptr, nullptr,
+                                  "Aucun affichage X11 n'est accessible"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

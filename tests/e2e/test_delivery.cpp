@@ -194,7 +194,9 @@ TEST_P(EditorFaults, TargetKilledMidDeliveryStops) {
     const auto result = injector_.typeInto(target, script);
     killer.wait();
     EXPECT_FALSE(result.complete);
-    EXPECT_FALSE(result.error.empty());
+    const bool closed = result.error.find("s'est fermé") != std::string::npos;
+    const bool lostFocus = result.error.find("a perdu le focus") != std::string::npos;
+    EXPECT_TRUE(closed || lostFocus) << result.error;
 }
 
 TEST_P(EditorFaults, LayoutChangedMidDeliveryIsExactOrStops) {

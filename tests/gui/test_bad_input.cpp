@@ -120,4 +120,32 @@ TEST_F(FormTest, LongNamesAndCodesWithEmoji) {
     ASSERT_EQ(fakes_.injector.scripts.size(), 1u);
 }
 
+class BrokenRandomSource final : public tolvane::platform::RandomSource {
+public:
+    std::uint32_t nextU32() override {
+        throw tolvane::platform::RandomSourceError("getrandom: simulated failure");
+    }
+};
+
+TEST(RandomSource, AFailingKernelSourceDrawsNothingAndSaysSo) {
+    tolvane::fakes::FakePlatform fakes;
+    BrokenRandomSource broken;
+    tolvane::ui::Services services = fakes.services();
+    tolvane::ui::Services failing{services.messageBox,
+                                  services.fileDialog,
+                                  services.launcher,
+                                  services.injector,
+                                  services.clipboard,
+                                  services.sound,
+                                  broken};
+    tolvane::ui::FormHost host(failing, [] {});
+    host.load(false);
+    host.form()->controls().Command1->click();
+    ASSERT_EQ(fakes.messageBox.calls.size(), 1u);
+    EXPECT_EQ(fakes.messageBox.calls[0].text, "Le générateur aléatoire du système ne répond "
+                                              "pas : aucun mot de passe n'a été généré.");
+    EXPECT_EQ(host.form()->controls().List1->count(), 0);
+    EXPECT_TRUE(fakes.injector.scripts.empty());
+}
+
 } // namespace

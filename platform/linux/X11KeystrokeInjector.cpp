@@ -403,9 +403,6 @@ public:
         return lastAnswer_;
     }
 
-    // Forget what was learnt about the focus (a window may have gone).
-    void forgetFocus() { lastFocus_ = 0; }
-
     // Asks the window manager to activate the window (a client message, as a pager does;
     // keystrokes themselves are never sent as events), then waits for the focus.
     bool activate(Window target) {
@@ -717,7 +714,6 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             {
                 const ServerGrab grab(d);
                 if (!typist.holdsFocus(window)) {
-                    XUngrabServer(d);
                     if (target.pid > 0 && !alive(target.pid) && !typist.viewable(window)) {
                         return stop("Le programme « " + target.program +
                                     " » s'est fermé : la frappe a été interrompue.");

@@ -1,12 +1,15 @@
 #include "ui/Controls.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace tolvane::ui {
 
@@ -35,6 +38,61 @@ private:
     std::function<void()> handler_;
 };
 
+// The arrow keys move the selection to the next option of the group, in the order they are
+// seen (top to bottom, then left to right), wrapping around. The focus moves first and the
+// option is clicked after, so that its handler may send the focus elsewhere.
+class OptionArrows : public QObject {
+public:
+    explicit OptionArrows(QButtonGroup* group) : QObject(group), group_(group) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        int step = 0;
+        switch (key->key()) {
+        case Qt::Key_Down:
+        case Qt::Key_Right:
+            step = 1;
+            break;
+        case Qt::Key_Up:
+        case Qt::Key_Left:
+            step = -1;
+            break;
+        default:
+            return false;
+        }
+        QList<QAbstractButton*> options;
+        for (QAbstractButton* option : group_->buttons()) {
+            if (option == watched || (option->isEnabled() && option->isVisible())) {
+                options.append(option);
+            }
+        }
+        const auto place = [](const QWidget* w) { return w->mapTo(w->window(), QPoint(0, 0)); };
+        std::sort(options.begin(), options.end(), [&](QAbstractButton* a, QAbstractButton* b) {
+            const QPoint pa = place(a);
+            const QPoint pb = place(b);
+            return pa.y() != pb.y() ? pa.y() < pb.y() : pa.x() < pb.x();
+        });
+        const auto n = options.size();
+        const auto here = options.indexOf(static_cast<QAbstractButton*>(watched));
+        QAbstractButton* next = options.at((here + step + n) % n);
+        if (next != watched) {
+            next->setFocus(step > 0 ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            next->click();
+        }
+        return true;
+    }
+
+private:
+    QButtonGroup* group_;
+};
+
 } // namespace
 
 ComboControl::ComboControl(QComboBox* box, QObject* parent) : QObject(parent), box_(box) {
@@ -53,6 +111,7 @@ ComboControl::ComboControl(QComboBox* box, QObject* parent) : QObject(parent), b
     }
     connect(box_, &QComboBox::activated, this, [this](int index) {
         index_ = index;
+        selectEditText();
         runClick();
     });
 }
@@ -102,6 +161,7 @@ bool ComboControl::setListIndex(int index) {
         return false;
     }
     if (index == index_) {
+        selectEditText();
         return true;
     }
     index_ = index;
@@ -112,8 +172,15 @@ bool ComboControl::setListIndex(int index) {
             box_->setEditText(QString());
         }
     }
+    selectEditText();
     runClick();
     return true;
+}
+
+void ComboControl::selectEditText() {
+    if (QLineEdit* edit = box_->lineEdit()) {
+        edit->selectAll();
+    }
 }
 
 QString ComboControl::text() const {
@@ -159,6 +226,22 @@ bool ComboControl::eventFilter(QObject* watched, QEvent* event) {
         }
         break;
     }
+    case QEvent::FocusIn:
+        // Entering the box from the keyboard or from a handler selects its whole text, so that
+        // what is typed next replaces it; a click places the caret where it lands.
+        if (watched == box_) {
+            switch (static_cast<QFocusEvent*>(event)->reason()) {
+            case Qt::TabFocusReason:
+            case Qt::BacktabFocusReason:
+            case Qt::ShortcutFocusReason:
+            case Qt::OtherFocusReason:
+                selectEditText();
+                break;
+            default:
+                break;
+            }
+        }
+        break;
     case QEvent::FocusOut:
         if (watched == box_ && lostFocus_ &&
             leavesForAnotherControl(static_cast<QFocusEvent*>(event))) {
@@ -169,6 +252,20 @@ bool ComboControl::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QObject::eventFilter(watched, event);
+}
+
+void tabStopsAtSelectedOption(QButtonGroup* group) {
+    const auto update = [group] {
+        for (QAbstractButton* option : group->buttons()) {
+            option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+        }
+    };
+    update();
+    QObject::connect(group, &QButtonGroup::buttonToggled, group, update);
+    auto* arrows = new OptionArrows(group);
+    for (QAbstractButton* option : group->buttons()) {
+        option->installEventFilter(arrows);
+    }
 }
 
 void onLostFocus(QWidget* widget, std::function<void()> handler) {

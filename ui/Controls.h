@@ -6,6 +6,7 @@
 #include <functional>
 
 class QAbstractButton;
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QWidget;
@@ -17,6 +18,8 @@ namespace tolvane::ui {
 // - selecting the entry already selected from code runs nothing;
 // - appending, removing and emptying run nothing, and typing runs no click handler;
 // - typing into the edit field leaves no entry selected;
+// - choosing an entry, and entering the box from the keyboard or from code, selects the whole
+//   edit text, so that the next key typed replaces it;
 // - Enter never selects an entry or inserts the typed text: it reaches the key-press handler.
 class ComboControl : public QObject {
     Q_OBJECT
@@ -47,6 +50,7 @@ protected:
 
 private:
     void runClick();
+    void selectEditText();
 
     QComboBox* box_;
     int index_ = -1;
@@ -58,6 +62,10 @@ private:
 // Runs a handler when the keyboard focus leaves a widget for another control of the window
 // (not when a popup or another window takes it).
 void onLostFocus(QWidget* widget, std::function<void()> handler);
+
+// Tab and Shift+Tab stop only at the selected option of the group, from the first key on; a click
+// still gives any option the focus, and the arrow keys move the selection within the group.
+void tabStopsAtSelectedOption(QButtonGroup* group);
 
 // Check box values: 0 unchecked, 1 checked, 2 grayed.
 int checkValue(const QCheckBox* box);

@@ -187,6 +187,8 @@ void Form1::bindEvents() {
     destination->addButton(ui_->Option2);
     destination->addButton(ui_->Option4);
     destination->addButton(ui_->Option3);
+    tabStopsAtSelectedOption(encoding);
+    tabStopsAtSelectedOption(destination);
 
     combo1_->onClick([this] { Combo1_Click(); });
     combo2_->onClick([this] { Combo2_Click(); });

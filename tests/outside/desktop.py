@@ -1,0 +1,285 @@
+"""The built program on a private display, seen and driven from outside as a person does.
+
+Input goes through the X server as real key and button events (xdotool, XTEST); what the window
+shows is read through the accessibility tree (AT-SPI), what the targets received from the files
+they wrote. Nothing here links or calls the program's own code.
+"""
+
+import os
+import subprocess
+import time
+
+import pyatspi
+
+WINDOW_TITLE = "Tolvane - Création de mot de passe"
+KEY_DELAY_MS = 40
+
+# Where each control lies in the window's client area, in pixels: the designer's twips / 15,
+# frames' offsets added. Controls are found by these rectangles.
+CONTROLS = {
+    "Combo1": (208, 80, 49, 21),
+    "Combo3": (208, 104, 49, 21),
+    "Combo2": (208, 128, 89, 21),
+    "Check2": (168, 152, 89, 17),
+    "Check4": (248, 152, 89, 17),
+    "Check6": (328, 152, 81, 17),
+    "Check7": (408, 152, 89, 17),
+    "Check3": (168, 168, 89, 17),
+    "Check8": (248, 168, 73, 17),
+    "Check5": (328, 168, 89, 17),
+    "Option1": (112, 200, 121, 13),
+    "Text1": (240, 200, 193, 19),
+    "Check1": (472, 200, 17, 17),
+    "Option0": (112, 216, 113, 13),
+    "Combo4": (280, 248, 41, 21),
+    "Option2": (336, 248, 161, 17),
+    "Option4": (336, 264, 161, 17),
+    "Option3": (336, 280, 161, 17),
+    "Check9": (112, 280, 177, 13),
+    "Check10": (112, 296, 281, 17),
+    "Combo5": (136, 320, 153, 21),
+    "Command4": (296, 320, 65, 17),
+    "Command5": (368, 320, 65, 17),
+    "Command6": (448, 320, 49, 17),
+    "Command3": (88, 368, 33, 25),
+    "Command2": (320, 368, 89, 25),
+    "Command1": (416, 368, 89, 25),
+}
+
+
+class Failure(AssertionError):
+    pass
+
+
+def sh(*args, check=True, timeout=30):
+    result = subprocess.run(args, capture_output=True, text=True, timeout=timeout)
+    if check and result.returncode != 0:
+        raise Failure(f"{' '.join(args)}: {result.stderr.strip()}")
+    return result.stdout
+
+
+def wait_for(what, probe, timeout=20.0, step=0.1):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f"gave up waiting for {what}")
+        time.sleep(step)
+
+
+def key(*names):
+    sh("xdotool", "key", "--delay", str(KEY_DELAY_MS), *names)
+
+
+def type_text(text):
+    """Types one key at a time, as a person does, whatever the layout."""
+    sh("xdotool", "type", "--delay", str(KEY_DELAY_MS), "--", text)
+
+
+def click_at(x, y):
+    sh("xdotool", "mousemove", "--sync", str(x), str(y), "click", "1")
+    time.sleep(0.15)
+
+
+def visible_windows(name=None, cls=None):
+    args = ["xdotool", "search", "--onlyvisible"]
+    args += ["--class", cls] if cls else ["--name", name]
+    return sh(*args, check=False).split()
+
+
+def keymap():
+    return sh("xkbcomp", "-xkb", os.environ["DISPLAY"], "-")
+
+
+def set_layout(layout):
+    sh("setxkbmap", *layout.split())
+
+
+def walk(acc):
+    yield acc
+    for i in range(acc.childCount):
+        child = acc.getChildAtIndex(i)
+        if child is not None:
+            yield from walk(child)
+
+
+def extents(acc):
+    e = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return e.x, e.y, e.width, e.height
+
+
+class Box:
+    """A message box or dialog of the program, as the accessibility tree shows it."""
+
+    def __init__(self, acc):
+        self.acc = acc
+        self.title = acc.name
+        self.texts = [a.name for a in walk(acc) if a.getRoleName() == "label" and a.name]
+        self.buttons = {a.name: a for a in walk(acc) if a.getRoleName() == "push button"}
+
+    @property
+    def text(self):
+        return "\n".join(self.texts)
+
+    def press(self, caption):
+        if caption not in self.buttons:
+            raise Failure(f"box {self.title!r} has no button {caption!r}: {list(self.buttons)}")
+        x, y, w, h = extents(self.buttons[caption])
+        click_at(x + w // 2, y + h // 2)
+
+
+class Program:
+    """One run of the built program, from its start to its end."""
+
+    def __init__(self, path):
+        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        self.process = subprocess.Popen([path], env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        self.app = wait_for("the program on the accessibility bus", self._find_app)
+        self.frame = wait_for("the window", lambda: self._top(WINDOW_TITLE))
+        self.window = wait_for("the X window", lambda: visible_windows(WINDOW_TITLE))[0]
+        client = [a for a in walk(self.frame) if a.name == WINDOW_TITLE and a is not self.frame]
+        self.origin = extents(client[0] if client else self.frame)[:2]
+        time.sleep(0.3)
+
+    def _find_app(self):
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            if app is not None and app.get_process_id() == self.process.pid:
+                # Read afresh every time: the window changes under us.
+                app.set_cache_mask(pyatspi.Atspi.Cache.NONE)
+                return app
+        return None
+
+    def _top(self, name):
+        for i in range(self.app.childCount):
+            top = self.app.getChildAtIndex(i)
+            if top is not None and top.name == name:
+                return top
+        return None
+
+    def end(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+    # Controls -----------------------------------------------------------------------------------
+
+    def rect(self, control):
+        x, y, w, h = CONTROLS[control]
+        return self.origin[0] + x, self.origin[1] + y, w, h
+
+    def click(self, control):
+        x, y, w, h = self.rect(control)
+        # Buttons and boxes in their middle; combo boxes in their edit field, left of the arrow.
+        cx = x + (w - 20) // 2 if control.startswith("Combo") else x + w // 2
+        click_at(cx, y + h // 2)
+
+    def accessible(self, control):
+        """The accessible object whose top-left corner is the control's."""
+        x, y, _, _ = self.rect(control)
+        for acc in walk(self.frame):
+            if acc.getRoleName() in ("filler", "panel", "frame", "label"):
+                continue
+            if extents(acc)[:2] == (x, y):
+                return acc
+        raise Failure(f"{control} not found in the accessibility tree")
+
+    def control_at(self, acc):
+        ax, ay, aw, ah = extents(acc)
+        cx, cy = ax + aw // 2, ay + ah // 2
+        for name in CONTROLS:
+            x, y, w, h = self.rect(name)
+            if x <= cx < x + w and y <= cy < y + h:
+                return name
+        return None
+
+    def focus(self):
+        """The control that has the keyboard focus, or None."""
+        focused = [a for a in walk(self.frame) if a.getState().contains(pyatspi.STATE_FOCUSED)]
+        return self.control_at(focused[-1]) if focused else None
+
+    def combo_edit(self, control):
+        edits = [a for a in walk(self.accessible(control)) if a.getRoleName() == "text"]
+        return edits[0].queryText()
+
+    def combo_text(self, control):
+        return self.combo_edit(control).getText(0, -1)
+
+    def combo_selected_text(self, control):
+        edit = self.combo_edit(control)
+        if edit.getNSelections() == 0:
+            return ""
+        start, end = edit.getSelection(0)
+        return edit.getText(start, end)
+
+    def combo_items(self, control):
+        return [a.name for a in walk(self.accessible(control)) if a.getRoleName() == "list item"]
+
+    def choose(self, control, entry):
+        """Opens a combo box's list with the mouse and clicks an entry."""
+        x, y, w, h = self.rect(control)
+        click_at(x + w - 8, y + h // 2)
+        item = wait_for(f"{entry!r} in the list of {control}", lambda: self._shown_item(control, entry))
+        ix, iy, iw, ih = extents(item)
+        click_at(ix + min(iw // 2, 40), iy + ih // 2)
+
+    def _shown_item(self, control, entry):
+        for acc in walk(self.accessible(control)):
+            if acc.getRoleName() == "list item" and acc.name == entry:
+                if acc.getState().contains(pyatspi.STATE_SHOWING) and extents(acc)[2] > 0:
+                    return acc
+        return None
+
+    def state(self, control, state):
+        return self.accessible(control).getState().contains(state)
+
+    def checked(self, control):
+        return self.state(control, pyatspi.STATE_CHECKED)
+
+    def enabled(self, control):
+        return self.state(control, pyatspi.STATE_ENABLED)
+
+    def role(self, control):
+        return self.accessible(control).getRoleName()
+
+    def name(self, control):
+        return self.accessible(control).name
+
+    def edit_text(self, control):
+        return self.accessible(control).queryText().getText(0, -1)
+
+    # Boxes --------------------------------------------------------------------------------------
+
+    def boxes(self):
+        found = []
+        for i in range(self.app.childCount):
+            top = self.app.getChildAtIndex(i)
+            if top is not None and top.name != WINDOW_TITLE and top.getRoleName() in (
+                    "dialog", "alert", "frame", "file chooser"):
+                if top.getState().contains(pyatspi.STATE_VISIBLE):
+                    found.append(Box(top))
+        return found
+
+    def box(self, timeout=10.0):
+        return wait_for("a message box", lambda: (self.boxes() or [None])[0], timeout)
+
+    def no_box(self, settle=0.6):
+        time.sleep(settle)
+        return not self.boxes()
+
+    def wait_responsive(self, timeout=120.0):
+        """Returns once the window answers again (a delivery runs on its thread)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                self.frame.name
+                self.app.childCount
+                return
+            except Exception:
+                if time.monotonic() > deadline:
+                    raise Failure("the window stopped answering")
+                time.sleep(0.2)

@@ -1,0 +1,383 @@
+#!/usr/bin/python3
+"""Outside-in scenarios: the built program driven as a person drives it, its results read in real
+targets (mousepad saving its document, a reader in a terminal) and checked against reference.py.
+
+Run through scripts/outside-in, which gives it a private display, window manager and session bus:
+    scripts/outside-in build/app/tolvane [scenario-name-part]
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+import desktop as d
+import reference as ref
+from desktop import Failure, key, type_text, wait_for
+
+WORK = tempfile.mkdtemp(prefix="tolvane-outside-")
+READER = os.path.join(WORK, "lecteur")
+RECEIVED = os.path.join(WORK, "received")
+
+
+def make_reader():
+    with open(READER, "w") as f:
+        f.write("#!/bin/sh\nexec xterm -u8 -T lecteur -e sh -c "
+                f"'stty raw -echo; exec cat > {RECEIVED}'\n")
+    os.chmod(READER, 0o755)
+
+
+def choose_mousepad_as_editor():
+    config = os.environ.get("XDG_CONFIG_HOME", os.path.expanduser("~/.config"))
+    os.makedirs(config, exist_ok=True)
+    with open(os.path.join(config, "mimeapps.list"), "w") as f:
+        f.write("[Default Applications]\ntext/plain=org.xfce.mousepad.desktop\n")
+
+
+def pid_of(window):
+    return int(d.sh("xdotool", "getwindowpid", window).strip())
+
+
+class Run:
+    """The state of one scenario: the program, the targets it started, what they received."""
+
+    def __init__(self, program_path, layout):
+        d.set_layout(layout)
+        self.keymap = d.keymap()
+        self.program = d.Program(program_path)
+        self.deliveries = []
+        self.started = []
+
+    def end(self):
+        self.program.end()
+        self.close_targets()
+        wait_for("the targets to close", lambda: not d.visible_windows(cls="mousepad|xterm"), 5)
+        if d.keymap() != self.keymap:
+            raise Failure("the keymap differs from the one before the scenario")
+
+    def close_targets(self):
+        for pid in self.started:
+            try:
+                os.kill(pid, 9)
+            except ProcessLookupError:
+                pass
+        self.started = []
+
+    def new_window(self, before, probe):
+        """A window of a target that was not there before the click."""
+        return wait_for("the target's window", lambda: [w for w in probe() if w not in before],
+                        timeout=30)[0]
+
+    def read_editor(self, window):
+        path = tempfile.mktemp(suffix=".txt", dir=WORK)
+        d.sh("xdotool", "windowactivate", "--sync", window)
+        key("ctrl+s")
+        wait_for("the save dialog", lambda: len(d.visible_windows(cls="mousepad")) > 1)
+        time.sleep(0.4)
+        type_text(path)
+        # The name field may first close its completion list.
+        for _ in range(10):
+            key("Return")
+            if os.path.exists(path) and os.path.getsize(path) > 0:
+                break
+            time.sleep(0.6)
+        time.sleep(0.3)
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+
+    def read_reader(self):
+        last, stable = None, 0
+        while stable < 5:
+            time.sleep(0.1)
+            with open(RECEIVED, encoding="utf-8", errors="replace") as f:
+                data = f.read()
+            stable = stable + 1 if data == last else 0
+            last = data
+        return last
+
+
+# Steps ------------------------------------------------------------------------------------------
+
+def step_click(run, control):
+    run.program.click(control)
+
+
+def step_type(run, text):
+    type_text(text)
+
+
+def step_key(run, *names):
+    key(*names)
+
+
+def step_box(run, title, text, button):
+    box = run.program.box()
+    if box.title != title or text not in box.text:
+        raise Failure(f"box {box.title!r}: {box.text!r}; expected {title!r} with {text!r}")
+    box.press(button)
+    wait_for(f"the box {title!r} to close", lambda: not run.program.boxes(), timeout=5)
+
+
+def step_no_box(run):
+    if not run.program.no_box():
+        raise Failure(f"unexpected box: {[(b.title, b.text) for b in run.program.boxes()]}")
+
+
+def expect_equal(what, got, want):
+    if got != want:
+        raise Failure(f"{what}: {got!r}, expected {want!r}")
+
+
+def step_combo(run, control, text, items=None):
+    expect_equal(f"{control} text", run.program.combo_text(control), text)
+    if items is not None:
+        expect_equal(f"{control} list", run.program.combo_items(control), items)
+
+
+def step_selected(run, control, text):
+    expect_equal(f"{control} selected text", run.program.combo_selected_text(control), text)
+
+
+def step_focus(run, control):
+    expect_equal("focus", wait_for("a focused control", run.program.focus, 3), control)
+
+
+def step_checked(run, control, value):
+    expect_equal(f"{control} checked", run.program.checked(control), value)
+
+
+def step_role(run, control, role):
+    expect_equal(f"{control} role", run.program.role(control), role)
+
+
+def step_name(run, control, name):
+    expect_equal(f"{control} caption", run.program.name(control), name)
+
+
+def step_text(run, control, text):
+    expect_equal(f"{control} text", run.program.edit_text(control), text)
+
+
+def step_choose(run, control, entry):
+    run.program.choose(control, entry)
+
+
+def step_tabs(run, direction, controls):
+    for control in controls:
+        key(direction)
+        time.sleep(0.1)
+        expect_equal(f"focus after {direction}", run.program.focus(), control)
+
+
+def step_pick_program(run):
+    run.program.click("Option4")
+    dialog = wait_for("the open-file dialog", lambda: d.visible_windows("Envoyer vers"))
+    time.sleep(0.5)
+    type_text(READER)
+    key("Return")
+    wait_for("the dialog to close", lambda: not d.visible_windows("Envoyer vers"), timeout=5)
+    del dialog
+
+
+def step_generate(run, expect):
+    route = expect.get("route", "editor")
+    if route == "editor":
+        before = d.visible_windows(cls="mousepad")
+        run.program.click("Command1")
+        window = run.new_window(before, lambda: d.visible_windows(cls="mousepad"))
+        run.started.append(pid_of(window))
+        run.program.wait_responsive()
+        step_no_box(run)
+        problems, rows = ref.check_editor_document(run.read_editor(window), expect)
+    else:
+        if os.path.exists(RECEIVED):
+            os.remove(RECEIVED)
+        before = d.visible_windows("lecteur")
+        run.program.click("Command1")
+        window = run.new_window(before, lambda: d.visible_windows("lecteur"))
+        run.started.append(pid_of(window))
+        run.program.wait_responsive()
+        step_no_box(run)
+        problems, rows = ref.check_program_input(run.read_reader(), expect)
+    run.close_targets()
+    if problems:
+        raise Failure("delivery: " + "; ".join(problems))
+    run.deliveries.append(rows)
+
+
+def step_refused(run, title, text):
+    before = d.visible_windows(cls="mousepad")
+    run.program.click("Command1")
+    step_box(run, title, text, "OK")
+    time.sleep(1.0)
+    if d.visible_windows(cls="mousepad") != before:
+        raise Failure("a refused generation started the editor")
+
+
+def step_repeats(run, earlier, later, count):
+    expect_equal("the older rows typed again first", run.deliveries[later][:count],
+                 run.deliveries[earlier][:count])
+
+
+def step_reloaded(run):
+    """After "RAZ" the window is a new one."""
+    time.sleep(0.5)
+    old = run.program.frame
+    run.program.frame = wait_for("the new window", lambda: run.program._top(d.WINDOW_TITLE))
+    del old
+
+
+STEPS = {name[5:]: fn for name, fn in globals().items() if name.startswith("step_")}
+
+# Scenarios --------------------------------------------------------------------------------------
+
+NAMES_US = ["alice", "bob", "zoé"]
+PUK = "clé-7€Z"
+
+SCENARIOS = [
+    ("names added by Enter and by Ajouter, typed with titles", "us", [
+        ("click", "Check10"), ("click", "Combo5"),
+        ("type", "alice"), ("key", "Return"), ("selected", "Combo5", "alice"),
+        ("type", "bob"), ("click", "Command4"), ("focus", "Combo5"),
+        ("selected", "Combo5", "bob"),
+        ("type", "zoé"), ("key", "Return"),
+        ("combo", "Combo5", "zoé", NAMES_US), ("combo", "Combo4", "3"),
+        ("click", "Check9"),
+        ("generate", dict(level="Moyen", length=8, segments=1, names=NAMES_US, rows=3,
+                          count_text="3", titles=ref.TITLES)),
+    ]),
+    ("Supprimer, Vider answered No then Yes, then the count no longer matches", "us", [
+        ("click", "Check10"), ("click", "Combo5"),
+        ("type", "alice"), ("key", "Return"), ("type", "bob"), ("key", "Return"),
+        ("click", "Command5"), ("combo", "Combo5", "alice", ["alice"]),
+        ("combo", "Combo4", "1"), ("focus", "Combo5"),
+        ("click", "Command6"), ("box", "Avertissement", "Vider la liste complètement ?", "Non"),
+        ("combo", "Combo5", "alice", ["alice"]),
+        ("click", "Command6"), ("box", "Avertissement", "Vider la liste complètement ?", "Oui"),
+        ("combo", "Combo5", "", []), ("combo", "Combo4", "1"),
+        ("refused", "Averitssemen(", "Le nombre d'utilisateurs ne correspond pas"),
+    ]),
+    ("irreversible code, PUK typed key by key masked then unmasked", "fr", [
+        ("choose", "Combo2", "Elevé"), ("choose", "Combo1", "12"), ("choose", "Combo3", "3"),
+        ("click", "Check10"), ("click", "Combo5"),
+        ("type", "anaïs"), ("key", "Return"), ("type", "Bérénice"), ("key", "Return"),
+        ("combo", "Combo5", "Bérénice", ["anaïs", "Bérénice"]),
+        ("click", "Option1"),
+        ("box", "Code PUK", "Entrez un code PUK (personal user code)\nqui servira à crypter le "
+         "code secret généré...", "OK"),
+        ("focus", "Text1"), ("role", "Text1", "password text"),
+        # Leaving the short code gives advice; the box takes the click that left it.
+        ("type", PUK[:5]), ("click", "Check1"),
+        ("box", "Avertissement", "Il est souhaitable d'utiliser un code PUK plus long !", "OK"),
+        ("checked", "Check1", True), ("click", "Check1"), ("checked", "Check1", False),
+        ("role", "Text1", "text"), ("text", "Text1", PUK[:5]),
+        ("click", "Text1"), ("key", "End"), ("type", PUK[5:]), ("text", "Text1", PUK),
+        ("generate", dict(level="Elevé", length=12, segments=3, names=["anaïs", "Bérénice"],
+                          puk=PUK, rows=2, count_text="2")),
+    ]),
+    ("two generations in a row: the second types the first's rows again", "de", [
+        ("click", "Combo4"), ("key", "ctrl+a"), ("type", "2"),
+        ("generate", dict(level="Moyen", length=8, segments=1, rows=2, count_text="2")),
+        ("generate", dict(level="Moyen", length=8, segments=1, rows=4, count_text="2")),
+        ("repeats", 0, 1, 2),
+    ]),
+    ("RAZ after a generation with names and a PUK", "us", [
+        ("click", "Check10"), ("click", "Combo5"), ("type", "alice"), ("key", "Return"),
+        ("click", "Option1"), ("box", "Code PUK", "Entrez un code PUK", "OK"),
+        ("type", "1234"),
+        ("generate", dict(level="Moyen", length=8, segments=1, names=["alice"], puk="1234",
+                          rows=1, count_text="1")),
+        ("click", "Command3"), ("reloaded",),
+        ("combo", "Combo1", "8"), ("combo", "Combo2", "Moyen"), ("combo", "Combo4", "1"),
+        ("combo", "Combo5", "", []), ("checked", "Check10", False),
+        ("checked", "Option0", True), ("checked", "Option2", True),
+        ("name", "Option4", "Vers un autre programme"), ("text", "Text1", ""),
+        ("generate", dict(level="Moyen", length=8, segments=1, rows=1, count_text="1")),
+    ]),
+    ("bad numbers typed into the combo boxes are refused and nothing is typed", "us", [
+        ("click", "Combo1"), ("key", "ctrl+a"), ("type", "abc"),
+        ("refused", "Avertissement", "La longueur souhaitée doit être un nombre entier"),
+        ("click", "Combo1"), ("key", "ctrl+a"), ("type", "8"),
+        ("click", "Combo3"), ("key", "ctrl+a"), ("type", "0"),
+        ("refused", "Avertissement", "Le nombre de segments doit être compris entre 1 et"),
+        ("click", "Combo3"), ("key", "ctrl+a"), ("type", "1"),
+        ("click", "Combo4"), ("key", "ctrl+a"), ("type", "dix"),
+        ("refused", "Avertissement", "Le nombre de séquences à générer doit être un nombre"),
+        ("combo", "Combo4", "dix"),
+    ]),
+    ("Tab and Shift+Tab stop at the selected options; arrows move the selection", "us", [
+        ("focus", "Combo1"), ("selected", "Combo1", "8"),
+        ("tabs", "Tab", ["Combo3", "Combo2", "Option0", "Command1", "Command2", "Command3",
+                         "Combo4", "Option2", "Check10", "Check9", "Combo1"]),
+        ("tabs", "shift+Tab", ["Check9", "Check10", "Option2", "Combo4", "Command3",
+                               "Command2", "Command1", "Option0", "Combo2", "Combo3",
+                               "Combo1"]),
+        ("click", "Check10"),
+        ("tabs", "shift+Tab", ["Command6", "Command5", "Command4", "Combo5", "Option2"]),
+        ("key", "Down"), ("key", "Escape"),
+        ("checked", "Option4", True), ("name", "Option4", "Vers un autre programme"),
+        ("focus", "Option4"),
+        ("tabs", "Tab", ["Combo1"]), ("tabs", "shift+Tab", ["Option4", "Check9"]),
+        ("click", "Combo2"), ("tabs", "Tab", ["Option0"]),
+        ("key", "Up"), ("box", "Code PUK", "Entrez un code PUK", "OK"),
+        ("checked", "Option1", True), ("focus", "Text1"),
+    ]),
+    ("another program: a terminal reader gets fields by Tab and rows by Enter", "de", [
+        ("click", "Check10"), ("click", "Combo5"),
+        ("type", "jörg"), ("key", "Return"), ("type", "Ärzte"), ("key", "Return"),
+        ("combo", "Combo5", "Ärzte", ["jörg", "Ärzte"]), ("pick_program",), ("name", "Option4", READER), ("checked", "Option4", True),
+        ("click", "Check9"),
+        ("generate", dict(route="program", level="Moyen", length=8, segments=1,
+                          names=["jörg", "Ärzte"], rows=2, count_text="2", titles=ref.TITLES)),
+    ]),
+]
+
+
+def run_scenario(program_path, layout, steps, shot):
+    run = Run(program_path, layout)
+    try:
+        for step in steps:
+            try:
+                STEPS[step[0]](run, *step[1:])
+            except Failure as failure:
+                subprocess.run(["import", "-window", "root", shot], check=False)
+                raise Failure(f"step {step!r}: {failure}") from None
+    finally:
+        try:
+            run.end()
+        finally:
+            d.set_layout("us")
+
+
+def main():
+    program_path = os.path.abspath(sys.argv[1])
+    wanted = sys.argv[2] if len(sys.argv) > 2 else ""
+    make_reader()
+    choose_mousepad_as_editor()
+    passed = failed = 0
+    shots = os.path.join(os.path.dirname(program_path), "outside-in")
+    for name, layout, steps in SCENARIOS:
+        if not any(part in name for part in wanted.split("|")):
+            continue
+        started = time.monotonic()
+        os.makedirs(shots, exist_ok=True)
+        shot = os.path.join(shots, f"failed-{failed + 1}.png")
+        try:
+            run_scenario(program_path, layout, steps, shot)
+            passed += 1
+            print(f"PASS  [{layout}] {name} ({time.monotonic() - started:.1f} s)", flush=True)
+        except Exception as failure:  # every failure is reported, the next scenario runs
+            failed += 1
+            print(f"FAIL  [{layout}] {name}: {failure} (screen: {shot})", flush=True)
+            if not isinstance(failure, Failure):
+                traceback.print_exc()
+    shutil.rmtree(WORK, ignore_errors=True)
+    print(f"outside-in: {passed} passed, {failed} failed")
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -103,6 +103,9 @@ ComboControl::ComboControl(QComboBox* box, QObject* parent) : QObject(parent), b
         box_->setCompleter(nullptr);
         edit->installEventFilter(this);
         connect(edit, &QLineEdit::textEdited, this, [this] { index_ = -1; });
+        // Qt chooses the entry matching the typed text when the field loses the focus, and
+        // reports it as the user's choice: typing is not a choice, and runs nothing.
+        disconnect(edit, &QLineEdit::editingFinished, box_, nullptr);
     }
     box_->installEventFilter(this);
     {

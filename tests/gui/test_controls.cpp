@@ -120,6 +120,20 @@ TEST_F(ComboAdapter, AChosenEntryIsWhollySelectedSoTheNextKeyReplacesIt) {
     EXPECT_EQ(combo_.text(), "carole");
 }
 
+TEST_F(ComboAdapter, LeavingTheFieldWithTheTextOfAnEntryChoosesNothing) {
+    combo_.addItem("alice");
+    combo_.addItem("bob");
+    combo_.setListIndex(1);
+    clicks_ = 0;
+    box_->show();
+    box_->lineEdit()->selectAll();
+    QTest::keyClicks(box_->lineEdit(), "alice");
+    emit box_->lineEdit()->editingFinished(); // as when the focus leaves
+    EXPECT_EQ(clicks_, 0);
+    EXPECT_EQ(combo_.listIndex(), -1);
+    EXPECT_EQ(combo_.text(), "alice");
+}
+
 TEST_F(ComboAdapter, RemovingTheSelectedEntryLeavesNoneSelected) {
     combo_.addItem("a");
     combo_.addItem("b");

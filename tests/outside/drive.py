@@ -234,7 +234,7 @@ STEPS = {name[5:]: fn for name, fn in globals().items() if name.startswith("step
 
 # Scenarios --------------------------------------------------------------------------------------
 
-NAMES_US = ["alice", "bob", "zoé"]
+NAMES_US = ["alice", "bob", "zoé", "alice"]
 PUK = "clé-7€Z"
 
 SCENARIOS = [
@@ -244,10 +244,13 @@ SCENARIOS = [
         ("type", "bob"), ("click", "Command4"), ("focus", "Combo5"),
         ("selected", "Combo5", "bob"),
         ("type", "zoé"), ("key", "Return"),
-        ("combo", "Combo5", "zoé", NAMES_US), ("combo", "Combo4", "3"),
+        ("combo", "Combo5", "zoé", NAMES_US[:3]), ("combo", "Combo4", "3"),
+        # A name already listed, typed again: typing chooses no entry.
+        ("type", "alice"), ("click", "Command4"),
+        ("combo", "Combo5", "alice", NAMES_US), ("combo", "Combo4", "4"),
         ("click", "Check9"),
-        ("generate", dict(level="Moyen", length=8, segments=1, names=NAMES_US, rows=3,
-                          count_text="3", titles=ref.TITLES)),
+        ("generate", dict(level="Moyen", length=8, segments=1, names=NAMES_US, rows=4,
+                          count_text="4", titles=ref.TITLES)),
     ]),
     ("Supprimer, Vider answered No then Yes, then the count no longer matches", "us", [
         ("click", "Check10"), ("click", "Combo5"),
@@ -321,7 +324,10 @@ SCENARIOS = [
         ("checked", "Option4", True), ("name", "Option4", "Vers un autre programme"),
         ("focus", "Option4"),
         ("tabs", "Tab", ["Combo1"]), ("tabs", "shift+Tab", ["Option4", "Check9"]),
-        ("click", "Combo2"), ("tabs", "Tab", ["Option0"]),
+        # A length typed, then left: typing chose nothing, the segment list stays.
+        ("click", "Combo1"), ("key", "ctrl+a"), ("type", "12"), ("tabs", "Tab", ["Combo3"]),
+        ("combo", "Combo3", "1", ["1", "2", "4"]),
+        ("tabs", "Tab", ["Combo2", "Option0"]),
         ("key", "Up"), ("box", "Code PUK", "Entrez un code PUK", "OK"),
         ("checked", "Option1", True), ("focus", "Text1"),
     ]),

@@ -53,3 +53,4 @@ bench: build
 	./build/bench/bench_engine
 	./scripts/with-xvfb ./build/bench/bench_delivery
 	./scripts/with-xvfb ./build/bench/bench_startup ./build/app/tolvane ./build/bench/minimal_window
+	./scripts/with-sway ./build/bench/bench_wayland

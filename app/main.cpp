@@ -5,7 +5,7 @@
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtFileDialog.h"
 #include "platform/linux/QtMessageBox.h"
-#include "platform/linux/X11KeystrokeInjector.h"
+#include "platform/session/KeystrokeBackend.h"
 #include "ui/FormHost.h"
 #include "ui/Style.h"
 
@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     desktop::QtMessageBox messageBox;
     desktop::QtFileDialog fileDialog;
     desktop::ProcessLauncher launcher;
-    desktop::X11KeystrokeInjector injector;
+    namespace session = tolvane::platform::session;
+    const auto injector = session::makeKeystrokeInjector(session::detectDisplayServer());
     desktop::QtClipboard clipboard;
     // Installed, or beside the executable's tree (build tree, relocated install).
     desktop::CanberraSound sound({TOLVANE_DATA_DIR, (QCoreApplication::applicationDirPath() +
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     tolvane::platform::KernelRandomSource random;
 
     tolvane::ui::FormHost host(
-        {messageBox, fileDialog, launcher, injector, clipboard, sound, random},
+        {messageBox, fileDialog, launcher, *injector, clipboard, sound, random},
         [] { QApplication::exit(0); });
     host.load();
     return app.exec();

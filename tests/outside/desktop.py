@@ -1,15 +1,21 @@
 """The built program on a private display, seen and driven from outside as a person does.
 
-Input goes through the X server as real key and button events (xdotool, XTEST); what the window
-shows is read through the accessibility tree (AT-SPI), what the targets received from the files
-they wrote. Nothing here links or calls the program's own code.
+Input goes through the display server as real key and button events: xdotool (XTEST) on X11,
+wtype (a virtual keyboard) on Wayland, where there is no pointer to move and the window is driven
+by the keyboard alone. What the window shows is read through the accessibility tree (AT-SPI),
+what the targets received from the files they wrote. Nothing here links or calls the program's
+own code.
 """
 
+import json
 import os
 import subprocess
 import time
 
 import pyatspi
+
+# A busy or vanished application answers no call: give up on it after seconds, not minutes.
+pyatspi.setTimeout(3000, 15000)
 
 WINDOW_TITLE = "Tolvane - Création de mot de passe"
 KEY_DELAY_MS = 40
@@ -69,45 +75,128 @@ def wait_for(what, probe, timeout=20.0, step=0.1):
         time.sleep(step)
 
 
+WAYLAND = bool(os.environ.get("WAYLAND_DISPLAY"))
+
+
+def wtype_key(name):
+    """xdotool's "shift+Tab" as wtype's arguments."""
+    *mods, last = name.split("+")
+    args = []
+    for mod in mods:
+        args += ["-M", mod]
+    args += ["-k", last]
+    for mod in reversed(mods):
+        args += ["-m", mod]
+    return args
+
+
 def key(*names):
-    sh("xdotool", "key", "--delay", str(KEY_DELAY_MS), *names)
+    if WAYLAND:
+        for name in names:
+            sh("wtype", *wtype_key(name))
+            time.sleep(KEY_DELAY_MS / 1000)
+    else:
+        sh("xdotool", "key", "--delay", str(KEY_DELAY_MS), *names)
 
 
 def type_text(text):
     """Types one key at a time, as a person does, whatever the layout."""
-    sh("xdotool", "type", "--delay", str(KEY_DELAY_MS), "--", text)
+    if WAYLAND:
+        sh("wtype", "-d", str(KEY_DELAY_MS), "--", text)
+    else:
+        sh("xdotool", "type", "--delay", str(KEY_DELAY_MS), "--", text)
 
 
 def click_at(x, y):
+    if WAYLAND:
+        raise Failure("no pointer on Wayland: these scenarios use the keyboard alone")
     sh("xdotool", "mousemove", "--sync", str(x), str(y), "click", "1")
     time.sleep(0.15)
 
 
+def sway_windows():
+    def walk_tree(node):
+        if node.get("pid") and node.get("visible", True):
+            yield node
+        for child in node.get("nodes", []) + node.get("floating_nodes", []):
+            yield from walk_tree(child)
+    return list(walk_tree(json.loads(sh("swaymsg", "-r", "-t", "get_tree"))))
+
+
 def visible_windows(name=None, cls=None):
+    """Window ids by title or by class (X11) / application id (Wayland), both as patterns."""
+    if WAYLAND:
+        import re
+        pattern = re.compile(cls or name)
+        return [str(w["id"]) for w in sway_windows()
+                if pattern.search((w.get("app_id") or "") if cls else (w.get("name") or ""))]
     args = ["xdotool", "search", "--onlyvisible"]
     args += ["--class", cls] if cls else ["--name", name]
     return sh(*args, check=False).split()
 
 
+def window_pid(window):
+    if WAYLAND:
+        return next(w["pid"] for w in sway_windows() if str(w["id"]) == window)
+    return int(sh("xdotool", "getwindowpid", window).strip())
+
+
+def activate(window):
+    if WAYLAND:
+        sh("swaymsg", f"[con_id={window}] focus")
+    else:
+        sh("xdotool", "windowactivate", "--sync", window)
+
+
 def keymap():
-    return sh("xkbcomp", "-xkb", os.environ["DISPLAY"], "-")
+    """The user's keymap; on Wayland it lives in the compositor and no client can change it."""
+    return "" if WAYLAND else sh("xkbcomp", "-xkb", os.environ["DISPLAY"], "-")
 
 
 def set_layout(layout):
-    sh("setxkbmap", *layout.split())
+    if WAYLAND:
+        # Each step must name a valid keymap: no variant, the layout, then its variant.
+        name, *variant = layout.split()
+        sh("swaymsg", "input type:keyboard xkb_variant ''")
+        sh("swaymsg", f"input type:keyboard xkb_layout {name}")
+        if variant:
+            sh("swaymsg", f"input type:keyboard xkb_variant {variant[0]}")
+    else:
+        sh("setxkbmap", *layout.split())
 
 
-def walk(acc):
+def walk(acc, skip=()):
     yield acc
+    if acc.getRoleName() in skip:
+        return
     for i in range(acc.childCount):
         child = acc.getChildAtIndex(i)
         if child is not None:
-            yield from walk(child)
+            yield from walk(child, skip)
 
 
 def extents(acc):
     e = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     return e.x, e.y, e.width, e.height
+
+
+def document_text(pid):
+    """The text of another program's document, as its accessibility tree shows it."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        try:
+            if app is None or app.get_process_id() != pid:
+                continue
+        except Exception:  # an application that has gone away
+            continue
+        if os.environ.get("TOLVANE_OUTSIDE_IN_TRACE"):
+            print("  reading", app.name, flush=True)
+        app.set_cache_mask(pyatspi.Atspi.Cache.NONE)
+        for acc in walk(app, skip=("menu bar", "menu")):
+            if acc.getRoleName() == "text" and acc.getState().contains(pyatspi.STATE_EDITABLE):
+                return acc.queryText().getText(0, -1)
+    return None
 
 
 class Box:
@@ -124,6 +213,10 @@ class Box:
         return "\n".join(self.texts)
 
     def press(self, caption):
+        if WAYLAND:
+            # The keyboard: Enter presses the default button, Escape the one that declines.
+            key("Return" if caption in ("OK", "Oui") else "Escape")
+            return
         if caption not in self.buttons:
             raise Failure(f"box {self.title!r} has no button {caption!r}: {list(self.buttons)}")
         x, y, w, h = extents(self.buttons[caption])
@@ -139,7 +232,7 @@ class Program:
                                         stderr=subprocess.DEVNULL)
         self.app = wait_for("the program on the accessibility bus", self._find_app)
         self.frame = wait_for("the window", lambda: self._top(WINDOW_TITLE))
-        self.window = wait_for("the X window", lambda: visible_windows(WINDOW_TITLE))[0]
+        self.window = wait_for("its window", lambda: visible_windows(WINDOW_TITLE))[0]
         client = [a for a in walk(self.frame) if a.name == WINDOW_TITLE and a is not self.frame]
         self.origin = extents(client[0] if client else self.frame)[:2]
         time.sleep(0.3)

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/KeystrokeInjector.h"
+
+#include <memory>
+
+namespace tolvane::platform::wayland {
+
+// Types into the started program's window on wlroots compositors (sway, Hyprland, river, labwc,
+// Wayfire): a virtual keyboard with a keymap made for exactly the characters of the delivery,
+// so the user's layout is never read nor changed, and the windows list of the compositor to
+// find the program's window, activate it, and check before each line that it still has the
+// focus.
+class WaylandKeystrokeInjector final : public KeystrokeInjector {
+public:
+    WaylandKeystrokeInjector();
+    ~WaylandKeystrokeInjector() override;
+
+    std::string unavailableReason() override;
+    void beforeLaunch() override;
+    InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
+
+    struct Session;
+
+private:
+    std::unique_ptr<Session> session_;
+};
+
+} // namespace tolvane::platform::wayland

@@ -130,6 +130,16 @@ bool alive(pid_t pid) {
     return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
 }
 
+struct DescFree {
+    void operator()(XkbDescPtr desc) const { XkbFreeKeyboard(desc, 0, True); }
+};
+using DescPtr = std::unique_ptr<XkbDescRec, DescFree>;
+
+// Every per-key component of a keymap: what lending a key may change, and what is given back.
+constexpr unsigned kKeyComponents = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask |
+                                    XkbExplicitComponentsMask | XkbModifierMapMask |
+                                    XkbVirtualModMapMask;
+
 // The live keymap and lock state, and the spare keys lent for a delivery; everything is put
 // back as it was when the session ends, however it ends.
 class KeymapSession {
@@ -161,12 +171,33 @@ public:
         group_ = state.group;
         lockedMods_ = state.locked_mods;
         latchedMods_ = state.latched_mods;
-        desc_ = XkbGetMap(d_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
-        return desc_ != nullptr;
+        const unsigned all = XkbAllMapComponentsMask;
+        original_.reset(XkbGetMap(d_, all, XkbUseCoreKbd));
+        desc_.reset(XkbGetMap(d_, all, XkbUseCoreKbd));
+        return original_ && desc_ && original_->map && original_->server && original_->map->modmap;
     }
 
     xkb_keymap* keymap() const { return keymap_.get(); }
     std::uint32_t group() const { return group_; }
+
+    // The candidates that carry nothing on the server itself: no group, no action, no
+    // behaviour, no explicit component, no real or virtual modifier mapping.
+    std::vector<std::uint32_t> empty(const std::vector<std::uint32_t>& candidates) const {
+        std::vector<std::uint32_t> keys;
+        const XkbDescPtr x = original_.get();
+        for (std::uint32_t kc : candidates) {
+            if (kc < x->min_key_code || kc > x->max_key_code) {
+                continue;
+            }
+            if (XkbKeyNumGroups(x, kc) == 0 && XkbKeyNumSyms(x, kc) == 0 &&
+                !XkbKeyHasActions(x, kc) && x->server->behaviors[kc].type == 0 &&
+                x->server->c_explicit[kc] == 0 && x->map->modmap[kc] == 0 &&
+                x->server->vmodmap[kc] == 0) {
+                keys.push_back(kc);
+            }
+        }
+        return keys;
+    }
 
     // Caps Lock and any latched or locked modifier would change what a key types.
     void clearLocks() {
@@ -183,11 +214,11 @@ public:
         if (bindings.empty()) {
             return;
         }
+        std::vector<KeyCode> keys;
         for (const auto& b : bindings) {
             const auto kc = static_cast<KeyCode>(b.keycode);
-            saved_.push_back({kc, desc_->map->key_sym_map[kc]});
             const int width = b.keysyms[1] ? 2 : 1;
-            KeySym* syms = XkbResizeKeySyms(desc_, kc, width);
+            KeySym* syms = XkbResizeKeySyms(desc_.get(), kc, width);
             if (!syms) {
                 continue;
             }
@@ -199,28 +230,38 @@ public:
             map->kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
             map->group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
             map->width = static_cast<unsigned char>(width);
+            lent_.push_back(b);
+            keys.push_back(kc);
         }
-        send();
+        send(desc_.get(), keys, XkbKeySymsMask);
     }
 
-    // The keymap exactly as it was before bind().
+    // Gives back every key lent, whole: symbols, type, actions, behaviour, explicit components
+    // and modifier mappings as they were. A key that no longer holds what was lent was
+    // rebound by someone else (a new layout): it is theirs now and left alone.
     void unbind() {
-        if (saved_.empty()) {
+        if (lent_.empty()) {
             return;
         }
-        for (const auto& [kc, map] : saved_) {
-            XkbSymMapPtr current = &desc_->map->key_sym_map[kc];
-            std::copy(std::begin(map.kt_index), std::end(map.kt_index), current->kt_index);
-            current->group_info = map.group_info;
-            current->width = map.width;
+        std::vector<KeyCode> keys;
+        DescPtr live(XkbGetMap(d_, XkbKeySymsMask, XkbUseCoreKbd));
+        for (const auto& b : lent_) {
+            const auto kc = static_cast<KeyCode>(b.keycode);
+            const XkbSymMapRec& before = original_->map->key_sym_map[kc];
+            XkbSymMapRec& mine = desc_->map->key_sym_map[kc];
+            std::copy(std::begin(before.kt_index), std::end(before.kt_index), mine.kt_index);
+            mine.group_info = before.group_info;
+            mine.width = before.width;
+            if (live && holds(live.get(), b)) {
+                keys.push_back(kc);
+            }
         }
-        send();
-        saved_.clear();
+        lent_.clear();
+        send(original_.get(), keys, kKeyComponents);
     }
 
     // Whether the live keymap, in the live group, still types every key of the segment as it
-    // was planned. When our spare keys have lost their characters, the keymap was replaced by
-    // someone else and they are not ours to restore any more.
+    // was planned.
     bool stillTypes(const xkb::PlanSegment& segment, const xkb::ModifierKeys& modifiers) {
         xcb_connection_t* conn = XGetXCBConnection(d_);
         std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> fresh(
@@ -231,14 +272,6 @@ public:
         XkbStateRec state{};
         if (!fresh || XkbGetState(d_, XkbUseCoreKbd, &state) != Success) {
             return false;
-        }
-        for (const auto& b : segment.bindings) {
-            const xkb_keysym_t* syms = nullptr;
-            if (xkb_keymap_key_get_syms_by_level(fresh.get(), b.keycode, 0, 0, &syms) != 1 ||
-                syms[0] != b.keysyms[0]) {
-                saved_.clear();
-                return false;
-            }
         }
         if (state.group != group_) {
             return false;
@@ -261,25 +294,52 @@ public:
             XkbLockModifiers(d_, XkbUseCoreKbd, lockedMods_, lockedMods_);
             locksCleared_ = false;
         }
-        if (desc_) {
-            XkbFreeKeyboard(desc_, 0, True);
-            desc_ = nullptr;
-        }
         XSync(d_, False);
     }
 
 private:
-    void send() {
-        KeyCode first = 255, last = 0;
-        for (const auto& [kc, map] : saved_) {
-            first = std::min(first, kc);
-            last = std::max(last, kc);
+    // Whether the live map still gives the key exactly what was lent to it.
+    static bool holds(XkbDescPtr live, const xkb::SpareBinding& b) {
+        const auto kc = static_cast<KeyCode>(b.keycode);
+        if (kc < live->min_key_code || kc > live->max_key_code || XkbKeyNumGroups(live, kc) != 1) {
+            return false;
         }
-        XkbMapChangesRec changes{};
-        changes.changed = XkbKeySymsMask;
-        changes.first_key_sym = first;
-        changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
-        XkbChangeMap(d_, desc_, &changes);
+        const int width = b.keysyms[1] ? 2 : 1;
+        if (XkbKeyGroupsWidth(live, kc) != width) {
+            return false;
+        }
+        const KeySym* syms = XkbKeySymsPtr(live, kc);
+        return syms[0] == b.keysyms[0] && (width == 1 || syms[1] == b.keysyms[1]);
+    }
+
+    // Sends the given components of these keys from a description, one request per run of
+    // consecutive keycodes, so no key in between is touched.
+    void send(XkbDescPtr from, std::vector<KeyCode> keys, unsigned components) {
+        std::sort(keys.begin(), keys.end());
+        for (std::size_t i = 0; i < keys.size();) {
+            std::size_t j = i + 1;
+            while (j < keys.size() && keys[j] == keys[j - 1] + 1) {
+                ++j;
+            }
+            const KeyCode first = keys[i];
+            const auto count = static_cast<unsigned char>(j - i);
+            XkbMapChangesRec changes{};
+            changes.changed = static_cast<unsigned short>(components);
+            changes.first_key_sym = first;
+            changes.num_key_syms = count;
+            changes.first_key_act = first;
+            changes.num_key_acts = count;
+            changes.first_key_behavior = first;
+            changes.num_key_behaviors = count;
+            changes.first_key_explicit = first;
+            changes.num_key_explicit = count;
+            changes.first_modmap_key = first;
+            changes.num_modmap_keys = count;
+            changes.first_vmodmap_key = first;
+            changes.num_vmodmap_keys = count;
+            XkbChangeMap(d_, from, &changes);
+            i = j;
+        }
         XSync(d_, False);
     }
 
@@ -287,12 +347,13 @@ private:
     std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context_{nullptr,
                                                                         &xkb_context_unref};
     std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap_{nullptr, &xkb_keymap_unref};
-    XkbDescPtr desc_ = nullptr;
+    DescPtr original_; // as found, never changed
+    DescPtr desc_;     // the working copy the spare keys are bound in
     std::uint32_t group_ = 0;
     unsigned lockedMods_ = 0;
     unsigned latchedMods_ = 0;
     bool locksCleared_ = false;
-    std::vector<std::pair<KeyCode, XkbSymMapRec>> saved_;
+    std::vector<xkb::SpareBinding> lent_;
 };
 
 class Typist {
@@ -649,8 +710,9 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
     }
     const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.keymap());
-    const xkb::KeyPlan plan = xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
-                                                  xkb::findSpareKeycodes(keymap.keymap()), script);
+    const xkb::KeyPlan plan =
+        xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
+                            keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script);
     if (!plan.untypable.empty()) {
         return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
                        describe(plan.untypable) + ". Rien n'a été tapé.");

@@ -1,5 +1,6 @@
 #include "platform/linux/X11KeystrokeInjector.h"
 
+#include "platform/linux/StopSignals.h"
 #include "platform/xkb/KeyPlanner.h"
 
 #include <X11/XKBlib.h>
@@ -403,7 +404,7 @@ public:
         const pid_t pid = target.pid;
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.windowMs);
         const std::set<unsigned long> old(before.begin(), before.end());
-        while (Clock::now() < deadline) {
+        while (Clock::now() < deadline && !stopRequested()) {
             const std::vector<Window> windows = topLevels();
             for (Window w : windows) {
                 const auto owner = static_cast<pid_t>(cardinal(d_, w, wmPid_));
@@ -482,13 +483,45 @@ public:
         }
         XSync(d_, False);
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.focusMs);
-        while (Clock::now() < deadline) {
+        while (Clock::now() < deadline && !stopRequested()) {
             if (holdsFocus(target)) {
                 return true;
             }
             std::this_thread::sleep_for(20ms);
         }
         return false;
+    }
+
+    // Whether another client holds the keyboard (a menu, a screen locker, a popup). Asked
+    // under the server grab: a grab on the focus window itself, released at once, generates
+    // no focus event and fails only when the keyboard is grabbed or frozen by someone else.
+    bool keyboardGrabbed() {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(d_, &focus, &revert);
+        if (!focus || focus == PointerRoot) {
+            return false;
+        }
+        const int status =
+            XGrabKeyboard(d_, focus, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (status == GrabSuccess) {
+            XUngrabKeyboard(d_, CurrentTime);
+            return false;
+        }
+        return status == AlreadyGrabbed || status == GrabFrozen;
+    }
+
+    // Whether no key is down and no modifier is set, latched or locked: between two lines
+    // the plan holds nothing, so anything found is the user's and would alter the keys.
+    bool keyboardIdle() {
+        char keys[32] = {};
+        XQueryKeymap(d_, keys);
+        if (!std::all_of(std::begin(keys), std::end(keys), [](char k) { return k == 0; })) {
+            return false;
+        }
+        XkbStateRec state{};
+        return XkbGetState(d_, XkbUseCoreKbd, &state) == Success && state.base_mods == 0 &&
+               state.latched_mods == 0 && state.locked_mods == 0;
     }
 
     bool keysReleased() {
@@ -499,7 +532,7 @@ public:
             if (std::all_of(std::begin(keys), std::end(keys), [](char k) { return k == 0; })) {
                 return true;
             }
-            if (Clock::now() >= deadline) {
+            if (Clock::now() >= deadline || stopRequested()) {
                 return false;
             }
             std::this_thread::sleep_for(20ms);
@@ -543,28 +576,49 @@ public:
 
     void press(std::uint32_t keycode, bool down) {
         XTestFakeKeyEvent(d_, keycode, down ? True : False, CurrentTime);
+        unflushed_ += kFakeInputBytes;
+    }
+
+    // Bytes of key requests queued since the last flush. Xlib sends its buffer on its own
+    // when it fills up: the caller flushes first, with no key held, so that the server only
+    // ever receives whole presses, modifiers released. A process killed between two flushes
+    // then leaves no key down.
+    std::size_t unflushed() const { return unflushed_; }
+    void flush(bool sync = false) {
+        if (sync) {
+            XSync(d_, False);
+        } else {
+            XFlush(d_);
+        }
+        unflushed_ = 0;
     }
 
     // Waits until the target has read everything sent so far: the answer to a ping comes
-    // after the keys before it. Without ping support, a short fixed wait.
-    void settle(Window target) {
+    // after the keys before it, and carries back the ping's own timestamp, never used twice.
+    // Without ping support, a short fixed wait. False when the target did not answer in time
+    // (or the program is asked to end): what it has read is then unknown.
+    bool settle(Window target) {
         XSync(d_, False);
+        unflushed_ = 0;
         if (!supportsPing(target)) {
-            std::this_thread::sleep_for(300ms);
-            return;
+            for (int i = 0; i < 15 && !stopRequested(); ++i) {
+                std::this_thread::sleep_for(20ms);
+            }
+            return !stopRequested();
         }
+        const std::uint32_t stamp = nextPingStamp();
         XEvent e{};
         e.xclient.type = ClientMessage;
         e.xclient.window = target;
         e.xclient.message_type = wmProtocols_;
         e.xclient.format = 32;
         e.xclient.data.l[0] = static_cast<long>(ping_);
-        e.xclient.data.l[1] = CurrentTime;
+        e.xclient.data.l[1] = static_cast<long>(stamp);
         e.xclient.data.l[2] = static_cast<long>(target);
         XSendEvent(d_, target, False, NoEventMask, &e);
         XFlush(d_);
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.settleMs);
-        while (Clock::now() < deadline) {
+        while (Clock::now() < deadline && !stopRequested()) {
             while (XPending(d_)) {
                 XEvent reply;
                 XNextEvent(d_, &reply);
@@ -573,16 +627,32 @@ public:
                 }
                 if (reply.type == ClientMessage && reply.xclient.message_type == wmProtocols_ &&
                     static_cast<Atom>(reply.xclient.data.l[0]) == ping_ &&
+                    static_cast<std::uint32_t>(reply.xclient.data.l[1]) == stamp &&
                     static_cast<Window>(reply.xclient.data.l[2]) == target) {
-                    return;
+                    return true;
                 }
             }
             std::this_thread::sleep_for(2ms);
         }
+        return false;
     }
 
 private:
+    static constexpr std::size_t kFakeInputBytes = 36; // one XTestFakeInput request
     bool mapChanged_ = false;
+    std::size_t unflushed_ = 0;
+
+    // A timestamp no earlier ping of this process carried: an old answer arriving late is
+    // not taken for the answer to this one.
+    // (A timestamp travels as 32 bits; Xlib may give it back sign-extended.)
+    static std::uint32_t nextPingStamp() {
+        static std::uint32_t last = 0;
+        const auto now = static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+                .count());
+        last = std::max(last + 1, now);
+        return last == 0 ? ++last : last;
+    }
 
     bool supportsPing(Window w) {
         Atom* protocols = nullptr;
@@ -608,6 +678,10 @@ private:
 // Keys sent under one server grab: a line, or this many.
 constexpr std::size_t kChunk = 256;
 constexpr int kPauseBetweenGrabsUs = 300;
+// Key requests sent at once: far below the smallest request buffer Xlib allows (2,048 bytes),
+// so Xlib never sends a part of them on its own. A press takes at most six requests.
+constexpr std::size_t kFlushBytes = 1024;
+constexpr std::size_t kLongestPressBytes = 6 * 36;
 
 class ServerGrab {
 public:
@@ -737,22 +811,40 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             }
         }
     };
+    // Every key pressed is released before the request buffer goes to the server.
+    auto typeKey = [&](const auto& press) {
+        if (typist.unflushed() + kLongestPressBytes > kFlushBytes) {
+            hold(0);
+            typist.flush();
+        }
+        hold(press.mods);
+        typist.press(press.keycode, true);
+        typist.press(press.keycode, false);
+    };
     auto stop = [&](std::string why) {
         hold(0);
-        XSync(d, False);
+        typist.flush(true);
         return failure(std::move(why));
     };
-
+    const std::string interrupted = "Tolvane doit se fermer : la frappe a été interrompue, "
+                                    "vérifiez le texte reçu.";
+    const std::string silent = "La fenêtre de « " + target.program +
+                               " » ne répond plus : la frappe a été interrompue, vérifiez le "
+                               "texte reçu.";
     const std::string changed =
         "La disposition du clavier a changé pendant la frappe : la frappe a été interrompue.";
-    XSync(d, False);
+
+    typist.flush(true);
     typist.drain();
     bool first = true;
     for (const xkb::PlanSegment& segment : plan.segments) {
         if (!segment.bindings.empty()) {
             if (!first) {
+                // Spare keys are rebound only under keys the target has read.
                 hold(0);
-                typist.settle(window);
+                if (!typist.settle(window)) {
+                    return stop(stopRequested() ? interrupted : silent);
+                }
             }
             keymap.bind(segment.bindings);
             typist.drain();
@@ -765,13 +857,17 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         const auto& keys = segment.keys;
         for (std::size_t begin = 0; begin < keys.size();) {
             // A line at a time (at most kChunk keys), the server serves no other client between
-            // the focus check and the keys: a window that takes the focus receives none of them.
+            // the checks and the keys: a window that takes the focus or the keyboard receives
+            // none of them.
             std::size_t end = begin;
             while (end < keys.size() && end - begin < kChunk && !keys[end].endsLine) {
                 ++end;
             }
             if (end < keys.size() && end - begin < kChunk) {
                 ++end; // the Enter that ends the line
+            }
+            if (stopRequested()) {
+                return stop(interrupted);
             }
             {
                 const ServerGrab grab(d);
@@ -783,17 +879,26 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                     return stop("La fenêtre de « " + target.program +
                                 " » a perdu le focus : la frappe a été interrompue.");
                 }
+                if (typist.keyboardGrabbed()) {
+                    return stop("Un autre programme a pris le clavier (menu, verrouillage de "
+                                "l'écran, fenêtre surgissante) : la frappe a été interrompue.");
+                }
+                if (!typist.keyboardIdle()) {
+                    return stop("Une touche du clavier est enfoncée ou un modificateur est actif "
+                                "pendant la frappe : la frappe a été interrompue.");
+                }
                 // A change of layout made before the grab has been announced by now.
                 if (typist.keyboardEvents() && !keymap.stillTypes(segment, modifiers)) {
                     return stop(changed);
                 }
                 for (std::size_t i = begin; i < end; ++i) {
-                    hold(keys[i].press.mods);
-                    typist.press(keys[i].press.keycode, true);
-                    typist.press(keys[i].press.keycode, false);
+                    if (stopRequested()) {
+                        return stop(interrupted);
+                    }
+                    typeKey(keys[i].press);
                 }
                 hold(0);
-                XSync(d, False);
+                typist.flush(true);
             }
             begin = end;
             // Let the other clients, the target first, be served between two grabs.
@@ -801,7 +906,9 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         }
     }
     hold(0);
-    typist.settle(window);
+    if (!typist.settle(window)) {
+        return stop(stopRequested() ? interrupted : silent);
+    }
     // A change after the last key but before the target read it may still have altered it.
     if (typist.keyboardEvents() && !plan.segments.empty() &&
         !keymap.stillTypes(plan.segments.back(), modifiers)) {

@@ -17,7 +17,7 @@ public:
         int windowMs = 10000; // for the started program's window to appear
         int focusMs = 3000;   // for it to take the focus once asked
         int releaseMs = 5000; // for keys the user holds to be released
-        int settleMs = 2000;  // for the target to take in what was typed
+        int settleMs = 15000; // for the target to read what was typed (it answers when done)
     };
 
     X11KeystrokeInjector() = default;

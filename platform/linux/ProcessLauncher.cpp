@@ -9,6 +9,8 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -234,9 +236,32 @@ LaunchResult ProcessLauncher::startProgram(const std::string& path) {
     return spawn({path});
 }
 
+bool childHasExited(pid_t pid) {
+    if (pid <= 0) {
+        return true;
+    }
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+        return info.si_pid == pid;
+    }
+    // Not our child: it has ended when it is gone.
+    return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+void reapWhenExited(pid_t pid) {
+    siginfo_t info{};
+    if (pid <= 0 ||
+        waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        return; // not our child
+    }
+    std::thread([pid] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
 LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
-    // Started programs are not waited for; let the kernel reap them.
-    std::signal(SIGCHLD, SIG_IGN);
     LaunchResult result;
     result.program = argv.front();
     std::vector<char*> args;
@@ -253,10 +278,15 @@ LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
     sigaddset(&defaults, SIGCHLD);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
+    // The program inherits no descriptor of ours beyond the standard three.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = 0;
     const bool searchPath = argv.front().find('/') == std::string::npos;
-    const int rc = searchPath ? posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ)
-                              : posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
+    const int rc = searchPath ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ)
+                              : posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         result.error = "Le programme « " + argv.front() +

@@ -1,5 +1,6 @@
 #include "platform/linux/X11KeystrokeInjector.h"
 
+#include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/StopSignals.h"
 #include "platform/xkb/KeyPlanner.h"
 
@@ -15,7 +16,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <signal.h>
@@ -91,19 +94,56 @@ unsigned long cardinal(Display* d, Window w, Atom property) {
     return value;
 }
 
-pid_t parentOf(pid_t pid) {
+struct ProcessStat {
+    pid_t parent = 0;
+    unsigned long long startTime = 0; // clock ticks after boot; 0 when unknown
+};
+
+ProcessStat statOf(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const auto close = content.rfind(')');
+    ProcessStat result;
     if (close == std::string::npos) {
-        return 0;
+        return result;
     }
+    // After the name: state, ppid, then 17 fields before the start time.
     char state = 0;
     int ppid = 0;
-    if (std::sscanf(content.c_str() + close + 1, " %c %d", &state, &ppid) != 2) {
-        return 0;
+    unsigned long long start = 0;
+    if (std::sscanf(content.c_str() + close + 1,
+                    " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d "
+                    "%llu",
+                    &state, &ppid, &start) >= 2) {
+        result.parent = ppid;
+        result.startTime = start;
     }
-    return ppid;
+    return result;
+}
+
+pid_t parentOf(pid_t pid) {
+    return statOf(pid).parent;
+}
+
+// Every process running now, with its start time (a later process given a recycled id has
+// another start time).
+std::map<pid_t, unsigned long long> runningProcesses() {
+    std::map<pid_t, unsigned long long> processes;
+    struct DirCloser {
+        void operator()(DIR* dir) const { closedir(dir); }
+    };
+    std::unique_ptr<DIR, DirCloser> proc(opendir("/proc"));
+    if (!proc) {
+        return processes;
+    }
+    while (const dirent* entry = readdir(proc.get())) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && end && *end == 0) {
+            processes[static_cast<pid_t>(pid)] = statOf(static_cast<pid_t>(pid)).startTime;
+        }
+    }
+    return processes;
 }
 
 bool descendsFrom(pid_t pid, pid_t ancestor) {
@@ -128,7 +168,7 @@ std::string executableOf(pid_t pid) {
 }
 
 bool alive(pid_t pid) {
-    return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
+    return pid > 0 && !childHasExited(pid);
 }
 
 struct DescFree {
@@ -398,9 +438,12 @@ public:
     }
 
     // The started program's window: by its process, or for a program that hands the request
-    // to an instance of itself already running, a new window of that same program that comes
-    // up and takes the focus. Any other window is never a target.
-    Window findTarget(const LaunchResult& target, const std::vector<unsigned long>& before) {
+    // to an instance of itself already running (and then exits), a new window of that same
+    // program, owned by a process that was running before the launch, that comes up and takes
+    // the focus. Any other window, a program the user starts meanwhile included, is never a
+    // target.
+    Window findTarget(const LaunchResult& target, const std::vector<unsigned long>& before,
+                      const std::map<pid_t, unsigned long long>& processesBefore) {
         const pid_t pid = target.pid;
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.windowMs);
         const std::set<unsigned long> old(before.begin(), before.end());
@@ -417,7 +460,10 @@ public:
                 std::find(windows.begin(), windows.end(), active) != windows.end() &&
                 viewable(active)) {
                 const auto owner = static_cast<pid_t>(cardinal(d_, active, wmPid_));
-                if (owner > 0 && executableOf(owner) == target.executable) {
+                const auto known = processesBefore.find(owner);
+                if (owner > 0 && known != processesBefore.end() &&
+                    known->second == statOf(owner).startTime && childHasExited(pid) &&
+                    executableOf(owner) == target.executable) {
                     return active;
                 }
             }
@@ -741,6 +787,7 @@ std::string X11KeystrokeInjector::unavailableReason() {
 
 void X11KeystrokeInjector::beforeLaunch() {
     windowsBefore_.clear();
+    processesBefore_ = runningProcesses();
     const ErrorHandlerScope errors;
     DisplayPtr d(XOpenDisplay(nullptr));
     if (!d) {
@@ -765,7 +812,12 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     Display* d = display.get();
     Typist typist(d, limits_);
 
-    const Window window = typist.findTarget(target, windowsBefore_);
+    // The started program is reaped whenever it ends, not while its window is looked for.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() { reapWhenExited(pid); }
+    } reaper{target.pid};
+    const Window window = typist.findTarget(target, windowsBefore_, processesBefore_);
     if (!window) {
         return failure("La fenêtre de « " + target.program +
                        " » n'est pas apparue : rien n'a été tapé.");

@@ -2,7 +2,9 @@
 
 #include "platform/KeystrokeInjector.h"
 
+#include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace tolvane::platform::linux_desktop {
@@ -30,6 +32,7 @@ public:
 private:
     Limits limits_;
     std::vector<unsigned long> windowsBefore_;
+    std::map<pid_t, unsigned long long> processesBefore_; // process id: its start time
 };
 
 } // namespace tolvane::platform::linux_desktop

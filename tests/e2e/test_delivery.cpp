@@ -288,3 +288,38 @@ TEST(OtherProgramDelivery, ProgramThatCannotStartIsReported) {
 }
 
 } // namespace
+
+namespace {
+
+// A program that hands its request to a running instance and exits, while the user opens a
+// window of the same program: that window was not there before the launch, its process was
+// not running: it is never the target.
+TEST(OtherProgramDelivery, WindowOfAProcessStartedMeanwhileReceivesNothing) {
+    const fs::path dir = fs::temp_directory_path() / ("tolvane-late-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path out = dir / "received";
+    platform::linux_desktop::X11KeystrokeInjector injector({3000, 3000, 5000, 15000});
+    injector.beforeLaunch();
+    platform::linux_desktop::ProcessLauncher launcher;
+    platform::LaunchResult target = launcher.startProgram("/bin/true");
+    ASSERT_TRUE(target.started) << target.error;
+    target.program = "xterm";
+    target.executable = fs::canonical("/usr/bin/xterm").string();
+    const std::string title = "late" + std::to_string(getpid());
+    const pid_t late = std::atoi(run("xterm -T " + title + " -e sh -c 'stty raw -echo; cat > " +
+                                     out.string() + "' >/dev/null 2>&1 & echo $!")
+                                     .c_str());
+    const auto result =
+        injector.typeInto(target, delivery::otherProgramScript({U"secret"}, std::nullopt));
+    EXPECT_FALSE(result.complete);
+    EXPECT_NE(result.error.find("n'est pas apparue"), std::string::npos) << result.error;
+    sleepMs(200);
+    std::ifstream in(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "");
+    if (late > 0) {
+        kill(late, SIGKILL);
+    }
+    fs::remove_all(dir);
+}
+
+} // namespace

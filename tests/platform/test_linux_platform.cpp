@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -129,5 +130,65 @@ INSTANTIATE_TEST_SUITE_P(
                       SessionCase{"unreachable_display", ":97", nullptr, nullptr,
                                   "Aucun affichage X11 n'est accessible"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+using tolvane::platform::linux_desktop::childHasExited;
+using tolvane::platform::linux_desktop::reapWhenExited;
+
+// The started program sees only the standard descriptors, however ours were opened.
+TEST(Launch, ProgramInheritsNoDescriptorOfOurs) {
+    const TempDir dir;
+    const int opened = open("/dev/null", O_RDONLY);
+    const int leaky = fcntl(opened, F_DUPFD, 40); // no close-on-exec
+    close(opened);
+    ASSERT_GE(leaky, 40);
+    const fs::path out = dir.path() / "fds";
+    const fs::path program = dir.path() / "list-fds";
+    std::ofstream(program) << "#!/bin/sh\nexec ls /proc/self/fd > " << out.string() << "\n";
+    fs::permissions(program, fs::perms::owner_all);
+    ProcessLauncher launcher;
+    const auto started = launcher.startProgram(program.string());
+    ASSERT_TRUE(started.started) << started.error;
+    int status = 0;
+    ASSERT_EQ(waitpid(started.pid, &status, 0), started.pid);
+    close(leaky);
+    std::ifstream in(out);
+    std::vector<int> fds;
+    for (int fd; in >> fd;) {
+        fds.push_back(fd);
+    }
+    // 0, 1, 2, and the directory ls is reading.
+    EXPECT_EQ(fds.size(), 4u);
+    EXPECT_EQ(std::count(fds.begin(), fds.end(), leaky), 0);
+}
+
+// The child stays a zombie, its id not reusable, until it is handed to the reaper.
+TEST(Launch, ChildIsReapedOnlyOnceHandedOver) {
+    ProcessLauncher launcher;
+    const auto started = launcher.startProgram("/bin/true");
+    ASSERT_TRUE(started.started) << started.error;
+    struct sigaction current {};
+    sigaction(SIGCHLD, nullptr, &current);
+    EXPECT_NE(current.sa_handler, SIG_IGN);
+    for (int i = 0; i < 200 && !childHasExited(started.pid); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(childHasExited(started.pid));
+    EXPECT_EQ(kill(started.pid, 0), 0) << "reaped too early";
+    reapWhenExited(started.pid);
+    for (int i = 0; i < 200 && kill(started.pid, 0) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_NE(kill(started.pid, 0), 0);
+    EXPECT_TRUE(childHasExited(started.pid));
+}
 
 } // namespace

@@ -1,6 +1,7 @@
 // Tolvane: the window, wired to the real platform.
 #include "platform/KernelRandomSource.h"
 #include "platform/linux/CanberraSound.h"
+#include "platform/linux/CoreDumps.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtFileDialog.h"
@@ -21,6 +22,7 @@
 
 int main(int argc, char** argv) {
     namespace desktop = tolvane::platform::linux_desktop;
+    desktop::forbidCoreDumps();
     // SIGTERM, SIGINT, SIGHUP: typing stops and gives the keyboard back, then the program ends.
     desktop::installStopSignals();
     QApplication app(argc, argv);

@@ -1,5 +1,6 @@
 #include "platform/linux/X11KeystrokeInjector.h"
 
+#include "platform/Wipe.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/StopSignals.h"
 #include "platform/xkb/KeyPlanner.h"
@@ -186,7 +187,13 @@ constexpr unsigned kKeyComponents = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyB
 class KeymapSession {
 public:
     explicit KeymapSession(Display* d) : d_(d) {}
-    ~KeymapSession() { restore(); }
+    ~KeymapSession() {
+        restore();
+        // The working copy held the characters lent.
+        if (desc_ && desc_->map && desc_->map->syms) {
+            wipeBytes(desc_->map->syms, desc_->map->size_syms * sizeof(KeySym));
+        }
+    }
     KeymapSession(const KeymapSession&) = delete;
     KeymapSession& operator=(const KeymapSession&) = delete;
 
@@ -297,7 +304,7 @@ public:
                 keys.push_back(kc);
             }
         }
-        lent_.clear();
+        wipeRecords(lent_);
         send(original_.get(), keys, kKeyComponents);
     }
 
@@ -836,9 +843,20 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
     }
     const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.keymap());
-    const xkb::KeyPlan plan =
+    xkb::KeyPlan plan =
         xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
                             keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script);
+    // The plan spells out every password: it is wiped however typing ends.
+    struct PlanWiper {
+        xkb::KeyPlan& plan;
+        ~PlanWiper() {
+            for (xkb::PlanSegment& segment : plan.segments) {
+                wipeRecords(segment.bindings);
+                wipeRecords(segment.keys);
+            }
+            wipe(plan.untypable);
+        }
+    } planWiper{plan};
     if (!plan.untypable.empty()) {
         return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
                        describe(plan.untypable) + ". Rien n'a été tapé.");

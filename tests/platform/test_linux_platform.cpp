@@ -135,6 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -189,6 +190,32 @@ TEST(Launch, ChildIsReapedOnlyOnceHandedOver) {
     }
     EXPECT_NE(kill(started.pid, 0), 0);
     EXPECT_TRUE(childHasExited(started.pid));
+}
+
+} // namespace
+
+#include "platform/Wipe.h"
+#include "platform/linux/CoreDumps.h"
+
+namespace {
+
+TEST(Secrets, CoreDumpsAreForbidden) {
+    tolvane::platform::linux_desktop::forbidCoreDumps();
+    EXPECT_TRUE(tolvane::platform::linux_desktop::coreDumpsForbidden());
+    rlimit core{};
+    getrlimit(RLIMIT_CORE, &core);
+    EXPECT_EQ(core.rlim_cur, 0u);
+}
+
+TEST(Secrets, WipedTextLeavesNothingInItsBuffer) {
+    std::u32string secret = U"mot-de-passe-assez-long-pour-le-tas";
+    const char32_t* buffer = secret.data();
+    const std::size_t size = secret.size();
+    tolvane::platform::wipe(secret);
+    EXPECT_TRUE(secret.empty());
+    // The buffer is still the string's own (clear keeps the capacity): it reads zeros.
+    EXPECT_EQ(secret.data(), buffer);
+    EXPECT_EQ(std::u32string(buffer, size), std::u32string(size, U'\0'));
 }
 
 } // namespace

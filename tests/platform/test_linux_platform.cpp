@@ -55,16 +55,52 @@ TEST_P(TextEditor, TheDefaultForTextPlainWithoutFieldCodes) {
     EXPECT_EQ(ProcessLauncher::textEditorCommand(), GetParam().command);
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, TextEditor,
-                         ::testing::Values(EditorCase{"plain", "/bin/true", {"/bin/true"}},
-                                           EditorCase{"field_codes",
-                                                      "/bin/true --new-window %U",
-                                                      {"/bin/true", "--new-window"}},
-                                           EditorCase{"quoted",
-                                                      "\"/bin/true\" \"two words\" 100%%",
-                                                      {"/bin/true", "two words", "100%"}},
-                                           EditorCase{"on_path", "true %f", {"true"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Entries, TextEditor,
+    ::testing::Values(
+        EditorCase{"plain", "/bin/true", {"/bin/true"}},
+        EditorCase{"field_codes", "/bin/true --new-window %U", {"/bin/true", "--new-window"}},
+        EditorCase{
+            "quoted", "\"/bin/true\" \"two words\" 100%%", {"/bin/true", "two words", "100%"}},
+        EditorCase{"on_path", "true %f", {"true"}},
+        EditorCase{"escapes_before_quoting",
+                   R"("/bin/true" "a\\\\b" x\sy)",
+                   {"/bin/true", "a\\b", "x", "y"}},
+        EditorCase{
+            "file_code_inside_an_argument", "/bin/true --file=%f --new", {"/bin/true", "--new"}},
+        EditorCase{
+            "name_and_icon_codes", "/bin/true --title=%c %i %m", {"/bin/true", "--title=Mine"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Entries that are not a plain windowed editor ready to run are passed over.
+TEST(TextEditorEntries, TerminalHiddenAndMissingTryExecAreSkipped) {
+    const TempDir dir;
+    fs::create_directories(dir.path() / "config");
+    fs::create_directories(dir.path() / "data/applications");
+    fs::create_directories(dir.path() / "system/applications");
+    std::ofstream(dir.path() / "config/mimeapps.list")
+        << "[Default Applications]\ntext/plain=term.desktop;hidden.desktop;tryexec.desktop;"
+           "good.desktop\n";
+    const std::pair<const char*, const char*> entries[] = {
+        {"term.desktop", "Exec=/bin/true --terminal\nTerminal=true\n"},
+        {"hidden.desktop", "Exec=/bin/true --hidden\nHidden=true\n"},
+        {"tryexec.desktop", "Exec=/bin/true --tryexec\nTryExec=/nonexistent/editor\n"},
+        {"good.desktop", "Exec=/bin/true --good\nTryExec=true\n"}};
+    for (const auto& [name, body] : entries) {
+        std::ofstream(dir.path() / "data/applications" / name)
+            << "[Desktop Entry]\nType=Application\nName=X\n"
+            << body;
+    }
+    // The system's entry of the same name is hidden by the user's.
+    std::ofstream(dir.path() / "system/applications/hidden.desktop")
+        << "[Desktop Entry]\nType=Application\nName=X\nExec=/bin/true --system\n";
+    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (dir.path() / "none").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir.path() / "data").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir.path() / "system").c_str(), 1);
+    EXPECT_EQ(ProcessLauncher::textEditorCommand(),
+              (std::vector<std::string>{"/bin/true", "--good"}));
+}
 
 TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {
     const TempDir dir;

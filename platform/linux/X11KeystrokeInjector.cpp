@@ -600,7 +600,9 @@ public:
         XkbSelectEvents(d_, XkbUseCoreKbd, mask, mask);
         XkbSelectEventDetails(d_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask,
                               XkbGroupStateMask);
-        XSelectInput(d_, root_, SubstructureNotifyMask);
+        // Answers to pings come back to the root window: GTK sends them to the clients that
+        // select SubstructureNotify there, Qt to those that select StructureNotify.
+        XSelectInput(d_, root_, SubstructureNotifyMask | StructureNotifyMask);
         XSync(d_, False);
         drain();
     }

@@ -132,6 +132,34 @@ TEST_P(KeyboardIntact, IntoATerminal) {
     fs::remove_all(dir);
 }
 
+// A Qt-based editor: it answers pings its own way, and every lent key is given back.
+TEST_P(KeyboardIntact, IntoAQtEditor) {
+    const fs::path dir = fs::temp_directory_path() / ("tolvane-qt-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path out = dir / "text";
+    const fs::path program = dir / "editor";
+    std::ofstream(program) << "#!/bin/sh\nexec " << QT_EDITOR << " " << out.string() << "\n";
+    fs::permissions(program, fs::perms::owner_all);
+    const auto script = delivery::notepadScript(manyScriptLines(14), std::nullopt, U"14", 14);
+    injector_.beforeLaunch();
+    const auto target = launcher_.startProgram(program.string());
+    ASSERT_TRUE(target.started) << target.error;
+    started_.push_back(target.pid);
+    const auto result = injector_.typeInto(target, script);
+    ASSERT_TRUE(result.complete) << result.error;
+    const std::string expected = delivery::toUtf8(delivery::typedText(script));
+    std::string received;
+    for (int i = 0; i < 100 && received != expected; ++i) {
+        std::ifstream in(out, std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(in), {});
+        if (received != expected) {
+            sleepMs(50);
+        }
+    }
+    EXPECT_EQ(received, expected);
+    fs::remove_all(dir);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, KeyboardIntact,
                          ::testing::Values("us", "fr", "de", "de -variant neo"), layoutName);
 

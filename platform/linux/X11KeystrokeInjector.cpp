@@ -826,16 +826,26 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         pid_t pid;
         ~Reaper() { reapWhenExited(pid); }
     } reaper{target.pid};
+    const std::string endingBeforeTyping = "Tolvane doit se fermer : rien n'a été tapé.";
     const Window window = typist.findTarget(target, windowsBefore_, processesBefore_);
+    if (stopRequested()) {
+        return failure(endingBeforeTyping);
+    }
     if (!window) {
         return failure("La fenêtre de « " + target.program +
                        " » n'est pas apparue : rien n'a été tapé.");
     }
     if (!typist.activate(window)) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
         return failure("La fenêtre de « " + target.program +
                        " » n'a pas pris le focus : rien n'a été tapé.");
     }
     if (!typist.keysReleased()) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
         return failure("Des touches du clavier restent enfoncées : relâchez-les, puis générez à "
                        "nouveau. Rien n'a été tapé.");
     }

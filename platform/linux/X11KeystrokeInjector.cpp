@@ -187,13 +187,7 @@ constexpr unsigned kKeyComponents = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyB
 class KeymapSession {
 public:
     explicit KeymapSession(Display* d) : d_(d) {}
-    ~KeymapSession() {
-        restore();
-        // The working copy held the characters lent.
-        if (desc_ && desc_->map && desc_->map->syms) {
-            wipeBytes(desc_->map->syms, desc_->map->size_syms * sizeof(KeySym));
-        }
-    }
+    ~KeymapSession() { restore(); }
     KeymapSession(const KeymapSession&) = delete;
     KeymapSession& operator=(const KeymapSession&) = delete;
 
@@ -221,8 +215,7 @@ public:
         latchedMods_ = state.latched_mods;
         const unsigned all = XkbAllMapComponentsMask;
         original_.reset(XkbGetMap(d_, all, XkbUseCoreKbd));
-        desc_.reset(XkbGetMap(d_, all, XkbUseCoreKbd));
-        return original_ && desc_ && original_->map && original_->server && original_->map->modmap;
+        return original_ && original_->map && original_->server && original_->map->modmap;
     }
 
     xkb_keymap* keymap() const { return keymap_.get(); }
@@ -256,17 +249,22 @@ public:
         }
     }
 
-    // Lends the spare keys of a segment, in one map change.
+    // Lends the spare keys of a segment, in one map change. The change is made on a fresh
+    // copy of the live map, so the keys between two spare keys are sent back as they are.
     void bind(const std::vector<xkb::SpareBinding>& bindings) {
         unbind();
         if (bindings.empty()) {
+            return;
+        }
+        DescPtr live(XkbGetMap(d_, XkbKeySymsMask, XkbUseCoreKbd));
+        if (!live) {
             return;
         }
         std::vector<KeyCode> keys;
         for (const auto& b : bindings) {
             const auto kc = static_cast<KeyCode>(b.keycode);
             const int width = b.keysyms[1] ? 2 : 1;
-            KeySym* syms = XkbResizeKeySyms(desc_.get(), kc, width);
+            KeySym* syms = XkbResizeKeySyms(live.get(), kc, width);
             if (!syms) {
                 continue;
             }
@@ -274,38 +272,50 @@ public:
             if (width == 2) {
                 syms[1] = b.keysyms[1];
             }
-            XkbSymMapPtr map = &desc_->map->key_sym_map[kc];
+            XkbSymMapPtr map = &live->map->key_sym_map[kc];
             map->kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
             map->group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
             map->width = static_cast<unsigned char>(width);
             lent_.push_back(b);
             keys.push_back(kc);
         }
-        send(desc_.get(), keys, XkbKeySymsMask);
+        send(live.get(), keys, XkbKeySymsMask);
+        wipeSyms(live.get());
     }
 
     // Gives back every key lent, whole: symbols, type, actions, behaviour, explicit components
-    // and modifier mappings as they were. A key that no longer holds what was lent was
-    // rebound by someone else (a new layout): it is theirs now and left alone.
+    // and modifier mappings as they were (a key lent carried nothing), in one map change. A
+    // key that no longer holds what was lent was rebound by someone else (a new layout): it
+    // is theirs now and left alone.
     void unbind() {
         if (lent_.empty()) {
             return;
         }
+        DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
         std::vector<KeyCode> keys;
-        DescPtr live(XkbGetMap(d_, XkbKeySymsMask, XkbUseCoreKbd));
+        const XkbDescPtr before = original_.get();
         for (const auto& b : lent_) {
             const auto kc = static_cast<KeyCode>(b.keycode);
-            const XkbSymMapRec& before = original_->map->key_sym_map[kc];
-            XkbSymMapRec& mine = desc_->map->key_sym_map[kc];
-            std::copy(std::begin(before.kt_index), std::end(before.kt_index), mine.kt_index);
-            mine.group_info = before.group_info;
-            mine.width = before.width;
-            if (live && holds(live.get(), b)) {
-                keys.push_back(kc);
+            if (!live || !live->server || !live->map->modmap || !holds(live.get(), b)) {
+                continue;
             }
+            XkbSymMapRec& now = live->map->key_sym_map[kc];
+            const XkbSymMapRec& was = before->map->key_sym_map[kc];
+            std::copy(std::begin(was.kt_index), std::end(was.kt_index), now.kt_index);
+            now.group_info = was.group_info;
+            now.width = was.width;
+            live->server->key_acts[kc] = before->server->key_acts[kc];
+            live->server->behaviors[kc] = before->server->behaviors[kc];
+            live->server->c_explicit[kc] = before->server->c_explicit[kc];
+            live->server->vmodmap[kc] = before->server->vmodmap[kc];
+            live->map->modmap[kc] = before->map->modmap[kc];
+            keys.push_back(kc);
         }
         wipeRecords(lent_);
-        send(original_.get(), keys, kKeyComponents);
+        if (live) {
+            send(live.get(), keys, kKeyComponents);
+            wipeSyms(live.get());
+        }
     }
 
     // Whether the live keymap, in the live group, still types every key of the segment as it
@@ -360,43 +370,45 @@ private:
         return syms[0] == b.keysyms[0] && (width == 1 || syms[1] == b.keysyms[1]);
     }
 
-    // Sends the given components of these keys from a description, one request per run of
-    // consecutive keycodes, so no key in between is touched.
-    void send(XkbDescPtr from, std::vector<KeyCode> keys, unsigned components) {
-        std::sort(keys.begin(), keys.end());
-        for (std::size_t i = 0; i < keys.size();) {
-            std::size_t j = i + 1;
-            while (j < keys.size() && keys[j] == keys[j - 1] + 1) {
-                ++j;
-            }
-            const KeyCode first = keys[i];
-            const auto count = static_cast<unsigned char>(j - i);
-            XkbMapChangesRec changes{};
-            changes.changed = static_cast<unsigned short>(components);
-            changes.first_key_sym = first;
-            changes.num_key_syms = count;
-            changes.first_key_act = first;
-            changes.num_key_acts = count;
-            changes.first_key_behavior = first;
-            changes.num_key_behaviors = count;
-            changes.first_key_explicit = first;
-            changes.num_key_explicit = count;
-            changes.first_modmap_key = first;
-            changes.num_modmap_keys = count;
-            changes.first_vmodmap_key = first;
-            changes.num_vmodmap_keys = count;
-            XkbChangeMap(d_, from, &changes);
-            i = j;
+    // Sends the given components of the keys from the first to the last of these, from a
+    // description, in one request.
+    void send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components) {
+        if (keys.empty()) {
+            return;
         }
+        const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+        const KeyCode first = *low;
+        const auto count = static_cast<unsigned char>(*high - *low + 1);
+        XkbMapChangesRec changes{};
+        changes.changed = static_cast<unsigned short>(components);
+        changes.first_key_sym = first;
+        changes.num_key_syms = count;
+        changes.first_key_act = first;
+        changes.num_key_acts = count;
+        changes.first_key_behavior = first;
+        changes.num_key_behaviors = count;
+        changes.first_key_explicit = first;
+        changes.num_key_explicit = count;
+        changes.first_modmap_key = first;
+        changes.num_modmap_keys = count;
+        changes.first_vmodmap_key = first;
+        changes.num_vmodmap_keys = count;
+        XkbChangeMap(d_, from, &changes);
         XSync(d_, False);
+    }
+
+    // A copy of the map held characters lent: overwritten before it is freed.
+    static void wipeSyms(XkbDescPtr desc) {
+        if (desc && desc->map && desc->map->syms) {
+            wipeBytes(desc->map->syms, desc->map->size_syms * sizeof(KeySym));
+        }
     }
 
     Display* d_;
     std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context_{nullptr,
                                                                         &xkb_context_unref};
     std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap_{nullptr, &xkb_keymap_unref};
-    DescPtr original_; // as found, never changed
-    DescPtr desc_;     // the working copy the spare keys are bound in
+    DescPtr original_; // as found
     std::uint32_t group_ = 0;
     unsigned lockedMods_ = 0;
     unsigned latchedMods_ = 0;

@@ -89,7 +89,9 @@ protected:
     std::string keymapBefore_;
     std::vector<pid_t> started_;
     platform::linux_desktop::ProcessLauncher launcher_;
-    platform::linux_desktop::X11KeystrokeInjector injector_;
+    // A window manager still catching up with earlier keymap changes may take its time to
+    // map a new window on a loaded machine.
+    platform::linux_desktop::X11KeystrokeInjector injector_{{30000, 10000, 5000, 15000}};
 };
 
 TEST_P(KeyboardIntact, IntoMousepad) {

@@ -221,6 +221,25 @@ TEST_P(Interruptions, KeyboardGrabbedByAnotherClientStops) {
     EXPECT_EQ(received.load(), 0);
 }
 
+// A Control key held down meanwhile would turn letters into shortcuts: typing stops.
+TEST_P(Interruptions, KeyHeldMidDeliveryStops) {
+    injector_.beforeLaunch();
+    const auto target = launcher_.startTextEditor();
+    ASSERT_TRUE(target.started) << target.error;
+    started_.push_back(target.pid);
+    auto press = std::async(std::launch::async, [] {
+        waitForEditor();
+        sleepMs(800);
+        run("xdotool keydown Control_L");
+    });
+    const auto result = injector_.typeInto(target, longScript());
+    press.wait();
+    run("xdotool keyup Control_L");
+    EXPECT_FALSE(result.complete);
+    EXPECT_NE(result.error.find("Une touche du clavier est enfoncée"), std::string::npos)
+        << result.error;
+}
+
 INSTANTIATE_TEST_SUITE_P(Us, Interruptions, ::testing::Values("us"), layoutName);
 
 } // namespace

@@ -21,6 +21,8 @@
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tolvane;
 using e2e::run;
@@ -238,6 +240,36 @@ TEST_P(Interruptions, KeyHeldMidDeliveryStops) {
     EXPECT_FALSE(result.complete);
     EXPECT_NE(result.error.find("Une touche du clavier est enfoncée"), std::string::npos)
         << result.error;
+}
+
+// Killed outright, the typing process leaves no key down: the server only ever received
+// whole presses. (The keys lent at that moment stay lent: nothing is left to give them back.)
+TEST_P(Interruptions, SigkillLeavesNoKeyDown) {
+    const pid_t typist = fork();
+    ASSERT_GE(typist, 0);
+    if (typist == 0) {
+        platform::linux_desktop::ProcessLauncher launcher;
+        platform::linux_desktop::X11KeystrokeInjector injector;
+        injector.beforeLaunch();
+        const auto target = launcher.startTextEditor();
+        if (target.started) {
+            injector.typeInto(target, longScript());
+        }
+        _exit(0);
+    }
+    waitForEditor();
+    sleepMs(800);
+    kill(typist, SIGKILL);
+    int status = 0;
+    waitpid(typist, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    sleepMs(200);
+    EXPECT_EQ(xtestKeysDown(), "");
+    const std::string editor = run("xdotool search --onlyvisible --class mousepad getwindowpid");
+    if (const pid_t pid = std::atoi(editor.c_str()); pid > 0) {
+        started_.push_back(pid);
+    }
+    run(std::string("setxkbmap ") + GetParam()); // what a user would do about the lent keys
 }
 
 INSTANTIATE_TEST_SUITE_P(Us, Interruptions, ::testing::Values("us"), layoutName);

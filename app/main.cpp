@@ -1,27 +1,45 @@
 // Tolvane: the window, wired to the real platform.
 #include "platform/KernelRandomSource.h"
 #include "platform/linux/CanberraSound.h"
+#include "platform/linux/CoreDumps.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/QtClipboard.h"
 #include "platform/linux/QtFileDialog.h"
 #include "platform/linux/QtMessageBox.h"
+#include "platform/linux/StopSignals.h"
 #include "platform/session/KeystrokeBackend.h"
 #include "ui/FormHost.h"
 #include "ui/Style.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <unistd.h>
 
 #ifndef TOLVANE_DATA_DIR
 #define TOLVANE_DATA_DIR ""
 #endif
 
 int main(int argc, char** argv) {
+    namespace desktop = tolvane::platform::linux_desktop;
+    desktop::forbidCoreDumps();
+    // SIGTERM, SIGINT, SIGHUP: typing stops and gives the keyboard back, then the program ends.
+    desktop::installStopSignals();
     QApplication app(argc, argv);
+    QSocketNotifier stopNotifier(desktop::stopSignalFd(), QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, [&] {
+        char buffer[16];
+        while (read(desktop::stopSignalFd(), buffer, sizeof buffer) > 0) {
+        }
+        QApplication::exit(0);
+    });
+    if (desktop::stopRequested()) {
+        return 0;
+    }
     QApplication::setApplicationName(QStringLiteral("tolvane"));
     QApplication::setDesktopFileName(QStringLiteral("org.tolvane.Tolvane"));
     tolvane::ui::setUpApplication();
 
-    namespace desktop = tolvane::platform::linux_desktop;
     desktop::QtMessageBox messageBox;
     desktop::QtFileDialog fileDialog;
     desktop::ProcessLauncher launcher;

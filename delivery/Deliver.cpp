@@ -1,6 +1,7 @@
 #include "delivery/Deliver.h"
 
 #include "delivery/Scripts.h"
+#include "platform/Wipe.h"
 
 namespace tolvane::delivery {
 
@@ -32,7 +33,11 @@ std::string toUtf8(std::u32string_view text) {
 
 std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServices services) {
     if (request.route == Route::Clipboard) {
-        services.clipboard.setSecretText(toUtf8(clipboardText(request.lines)));
+        std::u32string text = clipboardText(request.lines);
+        std::string utf8 = toUtf8(text);
+        services.clipboard.setSecretText(utf8);
+        platform::wipe(text);
+        platform::wipe(utf8);
         return std::nullopt;
     }
     // Check that keystrokes can reach anything before starting a program for them.
@@ -41,6 +46,15 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     }
     platform::LaunchResult target;
     KeystrokeScript script;
+    // The script holds every password: nothing of it stays in memory once typed.
+    struct ScriptWiper {
+        KeystrokeScript& script;
+        ~ScriptWiper() {
+            for (KeyAction& action : script) {
+                platform::wipe(action.text);
+            }
+        }
+    } wiper{script};
     services.injector.beforeLaunch();
     if (request.route == Route::Notepad) {
         target = services.launcher.startTextEditor();

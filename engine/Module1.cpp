@@ -1,5 +1,7 @@
 #include "engine/Module1.h"
 
+#include "platform/Wipe.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -60,6 +62,7 @@ std::string CryptageIrreversible(std::u32string_view key, std::u32string_view da
             digits <= 0 ? 0 : std::min<std::size_t>(hex.size(), static_cast<std::size_t>(digits));
         result += hex.substr(hex.size() - take);
     }
+    platform::wipe(s); // the line and the key
     return result;
 }
 

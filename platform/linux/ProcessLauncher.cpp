@@ -9,6 +9,8 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -96,8 +98,51 @@ std::vector<std::string> defaultTextEntries() {
     return entries;
 }
 
-// Splits a desktop entry's Exec value into arguments, dropping the file and URL field codes.
-std::vector<std::string> execArguments(const std::string& exec) {
+// The escapes every string value of a desktop entry may hold: \s, \n, \t, \r and \\.
+std::string unescapeValue(const std::string& value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        switch (value[++i]) {
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        default: // not an escape: kept as written
+            out += '\\';
+            out += value[i];
+            break;
+        }
+    }
+    return out;
+}
+
+struct DesktopEntry {
+    std::string file;
+    std::string name;
+    std::string icon;
+};
+
+// Splits a desktop entry's Exec value (already unescaped) into arguments by its quoting
+// rules, then expands the field codes for a start without a file: an argument holding a
+// file or URL code (%f, %F, %u, %U, alone or inside, as in --file=%f) is dropped, %i becomes
+// --icon and the icon, %c the name, %k the entry's file, %% a percent sign; deprecated
+// codes are removed.
+std::vector<std::string> execArguments(const std::string& exec, const DesktopEntry& entry) {
     std::vector<std::string> args;
     std::string current;
     bool quoted = false;
@@ -115,7 +160,7 @@ std::vector<std::string> execArguments(const std::string& exec) {
         } else if (c == '"') {
             quoted = true;
             any = true;
-        } else if (c == ' ') {
+        } else if (c == ' ' || c == '\t' || c == '\n') {
             if (any) {
                 args.push_back(current);
             }
@@ -130,18 +175,45 @@ std::vector<std::string> execArguments(const std::string& exec) {
         args.push_back(current);
     }
     std::vector<std::string> kept;
-    for (auto& a : args) {
-        if (a.size() == 2 && a[0] == '%' && a[1] != '%') {
+    for (const auto& a : args) {
+        if (a == "%i") {
+            if (!entry.icon.empty()) {
+                kept.push_back("--icon");
+                kept.push_back(entry.icon);
+            }
             continue;
         }
-        std::string unescaped;
+        std::string expanded;
+        bool drop = false;
         for (std::size_t i = 0; i < a.size(); ++i) {
-            unescaped += a[i];
-            if (a[i] == '%' && i + 1 < a.size() && a[i + 1] == '%') {
-                ++i;
+            if (a[i] != '%' || i + 1 == a.size()) {
+                expanded += a[i];
+                continue;
+            }
+            const char code = a[++i];
+            switch (code) {
+            case '%':
+                expanded += '%';
+                break;
+            case 'f':
+            case 'F':
+            case 'u':
+            case 'U':
+                drop = true;
+                break;
+            case 'c':
+                expanded += entry.name;
+                break;
+            case 'k':
+                expanded += entry.file;
+                break;
+            default: // %d, %D, %n, %N, %v, %m and unknown codes
+                break;
             }
         }
-        kept.push_back(unescaped);
+        if (!drop && !(expanded.empty() && a.size() == 2 && a[0] == '%')) {
+            kept.push_back(expanded);
+        }
     }
     return kept;
 }
@@ -186,17 +258,38 @@ std::string frenchReason(int error) {
 } // namespace
 
 std::vector<std::string> ProcessLauncher::textEditorCommand() {
-    for (const auto& entry : defaultTextEntries()) {
+    for (const auto& id : defaultTextEntries()) {
+        // The first file found for an entry is the entry: one hidden in the user's folder
+        // hides the system's.
+        std::string file;
         for (const auto& dir : dataDirs()) {
-            const std::string file = dir + "/applications/" + entry;
-            const std::string exec = iniValue(file, "Desktop Entry", "Exec");
-            if (exec.empty()) {
-                continue;
+            const std::string candidate = dir + "/applications/" + id;
+            if (access(candidate.c_str(), R_OK) == 0) {
+                file = candidate;
+                break;
             }
-            auto args = execArguments(exec);
-            if (!args.empty() && onPath(args[0])) {
-                return args;
-            }
+        }
+        if (file.empty()) {
+            continue;
+        }
+        auto value = [&](const char* key) {
+            return unescapeValue(iniValue(file, "Desktop Entry", key));
+        };
+        // A terminal program, a deleted entry, or one whose program is not installed.
+        if (value("Terminal") == "true" || value("Hidden") == "true") {
+            continue;
+        }
+        if (const std::string tryExec = value("TryExec");
+            !tryExec.empty() && resolve(tryExec).empty()) {
+            continue;
+        }
+        const std::string exec = value("Exec");
+        if (exec.empty()) {
+            continue;
+        }
+        auto args = execArguments(exec, {file, value("Name"), value("Icon")});
+        if (!args.empty() && onPath(args[0])) {
+            return args;
         }
     }
     for (const char* editor : {"gnome-text-editor", "gedit", "kwrite", "kate", "mousepad", "xed",
@@ -234,9 +327,32 @@ LaunchResult ProcessLauncher::startProgram(const std::string& path) {
     return spawn({path});
 }
 
+bool childHasExited(pid_t pid) {
+    if (pid <= 0) {
+        return true;
+    }
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0) {
+        return info.si_pid == pid;
+    }
+    // Not our child: it has ended when it is gone.
+    return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+void reapWhenExited(pid_t pid) {
+    siginfo_t info{};
+    if (pid <= 0 ||
+        waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        return; // not our child
+    }
+    std::thread([pid] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
 LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
-    // Started programs are not waited for; let the kernel reap them.
-    std::signal(SIGCHLD, SIG_IGN);
     LaunchResult result;
     result.program = argv.front();
     std::vector<char*> args;
@@ -253,10 +369,15 @@ LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
     sigaddset(&defaults, SIGCHLD);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
+    // The program inherits no descriptor of ours beyond the standard three.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = 0;
     const bool searchPath = argv.front().find('/') == std::string::npos;
-    const int rc = searchPath ? posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ)
-                              : posix_spawn(&pid, args[0], nullptr, &attr, args.data(), environ);
+    const int rc = searchPath ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ)
+                              : posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         result.error = "Le programme « " + argv.front() +

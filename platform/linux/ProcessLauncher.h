@@ -21,4 +21,11 @@ private:
     LaunchResult spawn(const std::vector<std::string>& argv);
 };
 
+// A program started here stays our child, unreaped, while keystrokes are meant for it, so
+// that its process id cannot be given to another process meanwhile. Whether it has ended
+// (for a process that is not our child: whether it is gone).
+bool childHasExited(pid_t pid);
+// Reaps the child whenever it ends, without waiting for it here.
+void reapWhenExited(pid_t pid);
+
 } // namespace tolvane::platform::linux_desktop

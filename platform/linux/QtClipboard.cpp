@@ -3,6 +3,10 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <cstdlib>
+#include <xcb/xcb.h>
 
 namespace tolvane::platform::linux_desktop {
 
@@ -34,11 +38,36 @@ void QtClipboard::clearIfOurs() {
         return;
     }
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (clipboard->text(QClipboard::Clipboard) == ours_) {
-        clipboard->clear(QClipboard::Clipboard);
+    // Still our text, whoever serves it now: us, or a clipboard manager that took it over.
+    QString current = clipboard->text(QClipboard::Clipboard);
+    if (current == ours_) {
+        if (clipboard->ownsClipboard() || !releaseToNobody()) {
+            clipboard->clear(QClipboard::Clipboard);
+        }
     }
+    current.fill(QChar(0));
     ours_.fill(QChar(0));
     ours_.clear();
+}
+
+// The clipboard is given to no one, whoever holds it: with the current time, so that a
+// clipboard manager that took it over after our own last timestamp loses it too.
+bool QtClipboard::releaseToNobody() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* conn = x11 ? x11->connection() : nullptr;
+    if (!conn) {
+        return false;
+    }
+    const char name[] = "CLIPBOARD";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(conn, xcb_intern_atom(conn, 0, sizeof name - 1, name), nullptr);
+    if (!atom) {
+        return false;
+    }
+    xcb_set_selection_owner(conn, XCB_NONE, atom->atom, XCB_CURRENT_TIME);
+    free(atom);
+    xcb_flush(conn);
+    return true;
 }
 
 } // namespace tolvane::platform::linux_desktop

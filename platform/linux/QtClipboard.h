@@ -8,7 +8,8 @@
 namespace tolvane::platform::linux_desktop {
 
 // The clipboard, holding our text for a limited time only, marked secret for clipboard
-// managers. Cleared after the delay, and when the program ends, if it still holds our text.
+// managers. Cleared after the delay, and when the program ends, if it still holds our text,
+// also when a clipboard manager has taken it over.
 class QtClipboard final : public QObject, public Clipboard {
     Q_OBJECT
 public:
@@ -19,6 +20,8 @@ public:
     void clearIfOurs();
 
 private:
+    bool releaseToNobody();
+
     QTimer timer_;
     QString ours_;
 };

@@ -1,5 +1,8 @@
 #include "platform/linux/X11KeystrokeInjector.h"
 
+#include "platform/Wipe.h"
+#include "platform/linux/ProcessLauncher.h"
+#include "platform/linux/StopSignals.h"
 #include "platform/xkb/KeyPlanner.h"
 
 #include <X11/XKBlib.h>
@@ -14,7 +17,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <signal.h>
@@ -90,19 +95,56 @@ unsigned long cardinal(Display* d, Window w, Atom property) {
     return value;
 }
 
-pid_t parentOf(pid_t pid) {
+struct ProcessStat {
+    pid_t parent = 0;
+    unsigned long long startTime = 0; // clock ticks after boot; 0 when unknown
+};
+
+ProcessStat statOf(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
     const auto close = content.rfind(')');
+    ProcessStat result;
     if (close == std::string::npos) {
-        return 0;
+        return result;
     }
+    // After the name: state, ppid, then 17 fields before the start time.
     char state = 0;
     int ppid = 0;
-    if (std::sscanf(content.c_str() + close + 1, " %c %d", &state, &ppid) != 2) {
-        return 0;
+    unsigned long long start = 0;
+    if (std::sscanf(content.c_str() + close + 1,
+                    " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d "
+                    "%llu",
+                    &state, &ppid, &start) >= 2) {
+        result.parent = ppid;
+        result.startTime = start;
     }
-    return ppid;
+    return result;
+}
+
+pid_t parentOf(pid_t pid) {
+    return statOf(pid).parent;
+}
+
+// Every process running now, with its start time (a later process given a recycled id has
+// another start time).
+std::map<pid_t, unsigned long long> runningProcesses() {
+    std::map<pid_t, unsigned long long> processes;
+    struct DirCloser {
+        void operator()(DIR* dir) const { closedir(dir); }
+    };
+    std::unique_ptr<DIR, DirCloser> proc(opendir("/proc"));
+    if (!proc) {
+        return processes;
+    }
+    while (const dirent* entry = readdir(proc.get())) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && end && *end == 0) {
+            processes[static_cast<pid_t>(pid)] = statOf(static_cast<pid_t>(pid)).startTime;
+        }
+    }
+    return processes;
 }
 
 bool descendsFrom(pid_t pid, pid_t ancestor) {
@@ -127,8 +169,18 @@ std::string executableOf(pid_t pid) {
 }
 
 bool alive(pid_t pid) {
-    return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH);
+    return pid > 0 && !childHasExited(pid);
 }
+
+struct DescFree {
+    void operator()(XkbDescPtr desc) const { XkbFreeKeyboard(desc, 0, True); }
+};
+using DescPtr = std::unique_ptr<XkbDescRec, DescFree>;
+
+// Every per-key component of a keymap: what lending a key may change, and what is given back.
+constexpr unsigned kKeyComponents = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask |
+                                    XkbExplicitComponentsMask | XkbModifierMapMask |
+                                    XkbVirtualModMapMask;
 
 // The live keymap and lock state, and the spare keys lent for a delivery; everything is put
 // back as it was when the session ends, however it ends.
@@ -161,12 +213,32 @@ public:
         group_ = state.group;
         lockedMods_ = state.locked_mods;
         latchedMods_ = state.latched_mods;
-        desc_ = XkbGetMap(d_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd);
-        return desc_ != nullptr;
+        const unsigned all = XkbAllMapComponentsMask;
+        original_.reset(XkbGetMap(d_, all, XkbUseCoreKbd));
+        return original_ && original_->map && original_->server && original_->map->modmap;
     }
 
     xkb_keymap* keymap() const { return keymap_.get(); }
     std::uint32_t group() const { return group_; }
+
+    // The candidates that carry nothing on the server itself: no group, no action, no
+    // behaviour, no explicit component, no real or virtual modifier mapping.
+    std::vector<std::uint32_t> empty(const std::vector<std::uint32_t>& candidates) const {
+        std::vector<std::uint32_t> keys;
+        const XkbDescPtr x = original_.get();
+        for (std::uint32_t kc : candidates) {
+            if (kc < x->min_key_code || kc > x->max_key_code) {
+                continue;
+            }
+            if (XkbKeyNumGroups(x, kc) == 0 && XkbKeyNumSyms(x, kc) == 0 &&
+                !XkbKeyHasActions(x, kc) && x->server->behaviors[kc].type == 0 &&
+                x->server->c_explicit[kc] == 0 && x->map->modmap[kc] == 0 &&
+                x->server->vmodmap[kc] == 0) {
+                keys.push_back(kc);
+            }
+        }
+        return keys;
+    }
 
     // Caps Lock and any latched or locked modifier would change what a key types.
     void clearLocks() {
@@ -177,17 +249,22 @@ public:
         }
     }
 
-    // Lends the spare keys of a segment, in one map change.
+    // Lends the spare keys of a segment, in one map change. The change is made on a fresh
+    // copy of the live map, so the keys between two spare keys are sent back as they are.
     void bind(const std::vector<xkb::SpareBinding>& bindings) {
         unbind();
         if (bindings.empty()) {
             return;
         }
+        DescPtr live(XkbGetMap(d_, XkbKeySymsMask, XkbUseCoreKbd));
+        if (!live) {
+            return;
+        }
+        std::vector<KeyCode> keys;
         for (const auto& b : bindings) {
             const auto kc = static_cast<KeyCode>(b.keycode);
-            saved_.push_back({kc, desc_->map->key_sym_map[kc]});
             const int width = b.keysyms[1] ? 2 : 1;
-            KeySym* syms = XkbResizeKeySyms(desc_, kc, width);
+            KeySym* syms = XkbResizeKeySyms(live.get(), kc, width);
             if (!syms) {
                 continue;
             }
@@ -195,32 +272,54 @@ public:
             if (width == 2) {
                 syms[1] = b.keysyms[1];
             }
-            XkbSymMapPtr map = &desc_->map->key_sym_map[kc];
+            XkbSymMapPtr map = &live->map->key_sym_map[kc];
             map->kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
             map->group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
             map->width = static_cast<unsigned char>(width);
+            lent_.push_back(b);
+            keys.push_back(kc);
         }
-        send();
+        send(live.get(), keys, XkbKeySymsMask);
+        wipeSyms(live.get());
     }
 
-    // The keymap exactly as it was before bind().
+    // Gives back every key lent, whole: symbols, type, actions, behaviour, explicit components
+    // and modifier mappings as they were (a key lent carried nothing), in one map change. A
+    // key that no longer holds what was lent was rebound by someone else (a new layout): it
+    // is theirs now and left alone.
     void unbind() {
-        if (saved_.empty()) {
+        if (lent_.empty()) {
             return;
         }
-        for (const auto& [kc, map] : saved_) {
-            XkbSymMapPtr current = &desc_->map->key_sym_map[kc];
-            std::copy(std::begin(map.kt_index), std::end(map.kt_index), current->kt_index);
-            current->group_info = map.group_info;
-            current->width = map.width;
+        DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+        std::vector<KeyCode> keys;
+        const XkbDescPtr before = original_.get();
+        for (const auto& b : lent_) {
+            const auto kc = static_cast<KeyCode>(b.keycode);
+            if (!live || !live->server || !live->map->modmap || !holds(live.get(), b)) {
+                continue;
+            }
+            XkbSymMapRec& now = live->map->key_sym_map[kc];
+            const XkbSymMapRec& was = before->map->key_sym_map[kc];
+            std::copy(std::begin(was.kt_index), std::end(was.kt_index), now.kt_index);
+            now.group_info = was.group_info;
+            now.width = was.width;
+            live->server->key_acts[kc] = before->server->key_acts[kc];
+            live->server->behaviors[kc] = before->server->behaviors[kc];
+            live->server->c_explicit[kc] = before->server->c_explicit[kc];
+            live->server->vmodmap[kc] = before->server->vmodmap[kc];
+            live->map->modmap[kc] = before->map->modmap[kc];
+            keys.push_back(kc);
         }
-        send();
-        saved_.clear();
+        wipeRecords(lent_);
+        if (live) {
+            send(live.get(), keys, kKeyComponents);
+            wipeSyms(live.get());
+        }
     }
 
     // Whether the live keymap, in the live group, still types every key of the segment as it
-    // was planned. When our spare keys have lost their characters, the keymap was replaced by
-    // someone else and they are not ours to restore any more.
+    // was planned.
     bool stillTypes(const xkb::PlanSegment& segment, const xkb::ModifierKeys& modifiers) {
         xcb_connection_t* conn = XGetXCBConnection(d_);
         std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> fresh(
@@ -231,14 +330,6 @@ public:
         XkbStateRec state{};
         if (!fresh || XkbGetState(d_, XkbUseCoreKbd, &state) != Success) {
             return false;
-        }
-        for (const auto& b : segment.bindings) {
-            const xkb_keysym_t* syms = nullptr;
-            if (xkb_keymap_key_get_syms_by_level(fresh.get(), b.keycode, 0, 0, &syms) != 1 ||
-                syms[0] != b.keysyms[0]) {
-                saved_.clear();
-                return false;
-            }
         }
         if (state.group != group_) {
             return false;
@@ -261,38 +352,68 @@ public:
             XkbLockModifiers(d_, XkbUseCoreKbd, lockedMods_, lockedMods_);
             locksCleared_ = false;
         }
-        if (desc_) {
-            XkbFreeKeyboard(desc_, 0, True);
-            desc_ = nullptr;
-        }
         XSync(d_, False);
     }
 
 private:
-    void send() {
-        KeyCode first = 255, last = 0;
-        for (const auto& [kc, map] : saved_) {
-            first = std::min(first, kc);
-            last = std::max(last, kc);
+    // Whether the live map still gives the key exactly what was lent to it.
+    static bool holds(XkbDescPtr live, const xkb::SpareBinding& b) {
+        const auto kc = static_cast<KeyCode>(b.keycode);
+        if (kc < live->min_key_code || kc > live->max_key_code || XkbKeyNumGroups(live, kc) != 1) {
+            return false;
         }
+        const int width = b.keysyms[1] ? 2 : 1;
+        if (XkbKeyGroupsWidth(live, kc) != width) {
+            return false;
+        }
+        const KeySym* syms = XkbKeySymsPtr(live, kc);
+        return syms[0] == b.keysyms[0] && (width == 1 || syms[1] == b.keysyms[1]);
+    }
+
+    // Sends the given components of the keys from the first to the last of these, from a
+    // description, in one request.
+    void send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components) {
+        if (keys.empty()) {
+            return;
+        }
+        const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+        const KeyCode first = *low;
+        const auto count = static_cast<unsigned char>(*high - *low + 1);
         XkbMapChangesRec changes{};
-        changes.changed = XkbKeySymsMask;
+        changes.changed = static_cast<unsigned short>(components);
         changes.first_key_sym = first;
-        changes.num_key_syms = static_cast<unsigned char>(last - first + 1);
-        XkbChangeMap(d_, desc_, &changes);
+        changes.num_key_syms = count;
+        changes.first_key_act = first;
+        changes.num_key_acts = count;
+        changes.first_key_behavior = first;
+        changes.num_key_behaviors = count;
+        changes.first_key_explicit = first;
+        changes.num_key_explicit = count;
+        changes.first_modmap_key = first;
+        changes.num_modmap_keys = count;
+        changes.first_vmodmap_key = first;
+        changes.num_vmodmap_keys = count;
+        XkbChangeMap(d_, from, &changes);
         XSync(d_, False);
+    }
+
+    // A copy of the map held characters lent: overwritten before it is freed.
+    static void wipeSyms(XkbDescPtr desc) {
+        if (desc && desc->map && desc->map->syms) {
+            wipeBytes(desc->map->syms, desc->map->size_syms * sizeof(KeySym));
+        }
     }
 
     Display* d_;
     std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context_{nullptr,
                                                                         &xkb_context_unref};
     std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap_{nullptr, &xkb_keymap_unref};
-    XkbDescPtr desc_ = nullptr;
+    DescPtr original_; // as found
     std::uint32_t group_ = 0;
     unsigned lockedMods_ = 0;
     unsigned latchedMods_ = 0;
     bool locksCleared_ = false;
-    std::vector<std::pair<KeyCode, XkbSymMapRec>> saved_;
+    std::vector<xkb::SpareBinding> lent_;
 };
 
 class Typist {
@@ -336,13 +457,16 @@ public:
     }
 
     // The started program's window: by its process, or for a program that hands the request
-    // to an instance of itself already running, a new window of that same program that comes
-    // up and takes the focus. Any other window is never a target.
-    Window findTarget(const LaunchResult& target, const std::vector<unsigned long>& before) {
+    // to an instance of itself already running (and then exits), a new window of that same
+    // program, owned by a process that was running before the launch, that comes up and takes
+    // the focus. Any other window, a program the user starts meanwhile included, is never a
+    // target.
+    Window findTarget(const LaunchResult& target, const std::vector<unsigned long>& before,
+                      const std::map<pid_t, unsigned long long>& processesBefore) {
         const pid_t pid = target.pid;
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.windowMs);
         const std::set<unsigned long> old(before.begin(), before.end());
-        while (Clock::now() < deadline) {
+        while (Clock::now() < deadline && !stopRequested()) {
             const std::vector<Window> windows = topLevels();
             for (Window w : windows) {
                 const auto owner = static_cast<pid_t>(cardinal(d_, w, wmPid_));
@@ -355,7 +479,10 @@ public:
                 std::find(windows.begin(), windows.end(), active) != windows.end() &&
                 viewable(active)) {
                 const auto owner = static_cast<pid_t>(cardinal(d_, active, wmPid_));
-                if (owner > 0 && executableOf(owner) == target.executable) {
+                const auto known = processesBefore.find(owner);
+                if (owner > 0 && known != processesBefore.end() &&
+                    known->second == statOf(owner).startTime && childHasExited(pid) &&
+                    executableOf(owner) == target.executable) {
                     return active;
                 }
             }
@@ -421,13 +548,45 @@ public:
         }
         XSync(d_, False);
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.focusMs);
-        while (Clock::now() < deadline) {
+        while (Clock::now() < deadline && !stopRequested()) {
             if (holdsFocus(target)) {
                 return true;
             }
             std::this_thread::sleep_for(20ms);
         }
         return false;
+    }
+
+    // Whether another client holds the keyboard (a menu, a screen locker, a popup). Asked
+    // under the server grab: a grab on the focus window itself, released at once, generates
+    // no focus event and fails only when the keyboard is grabbed or frozen by someone else.
+    bool keyboardGrabbed() {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(d_, &focus, &revert);
+        if (!focus || focus == PointerRoot) {
+            return false;
+        }
+        const int status =
+            XGrabKeyboard(d_, focus, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (status == GrabSuccess) {
+            XUngrabKeyboard(d_, CurrentTime);
+            return false;
+        }
+        return status == AlreadyGrabbed || status == GrabFrozen;
+    }
+
+    // Whether no key is down and no modifier is set, latched or locked: between two lines
+    // the plan holds nothing, so anything found is the user's and would alter the keys.
+    bool keyboardIdle() {
+        char keys[32] = {};
+        XQueryKeymap(d_, keys);
+        if (!std::all_of(std::begin(keys), std::end(keys), [](char k) { return k == 0; })) {
+            return false;
+        }
+        XkbStateRec state{};
+        return XkbGetState(d_, XkbUseCoreKbd, &state) == Success && state.base_mods == 0 &&
+               state.latched_mods == 0 && state.locked_mods == 0;
     }
 
     bool keysReleased() {
@@ -438,7 +597,7 @@ public:
             if (std::all_of(std::begin(keys), std::end(keys), [](char k) { return k == 0; })) {
                 return true;
             }
-            if (Clock::now() >= deadline) {
+            if (Clock::now() >= deadline || stopRequested()) {
                 return false;
             }
             std::this_thread::sleep_for(20ms);
@@ -453,7 +612,9 @@ public:
         XkbSelectEvents(d_, XkbUseCoreKbd, mask, mask);
         XkbSelectEventDetails(d_, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask,
                               XkbGroupStateMask);
-        XSelectInput(d_, root_, SubstructureNotifyMask);
+        // Answers to pings come back to the root window: GTK sends them to the clients that
+        // select SubstructureNotify there, Qt to those that select StructureNotify.
+        XSelectInput(d_, root_, SubstructureNotifyMask | StructureNotifyMask);
         XSync(d_, False);
         drain();
     }
@@ -482,28 +643,49 @@ public:
 
     void press(std::uint32_t keycode, bool down) {
         XTestFakeKeyEvent(d_, keycode, down ? True : False, CurrentTime);
+        unflushed_ += kFakeInputBytes;
+    }
+
+    // Bytes of key requests queued since the last flush. Xlib sends its buffer on its own
+    // when it fills up: the caller flushes first, with no key held, so that the server only
+    // ever receives whole presses, modifiers released. A process killed between two flushes
+    // then leaves no key down.
+    std::size_t unflushed() const { return unflushed_; }
+    void flush(bool sync = false) {
+        if (sync) {
+            XSync(d_, False);
+        } else {
+            XFlush(d_);
+        }
+        unflushed_ = 0;
     }
 
     // Waits until the target has read everything sent so far: the answer to a ping comes
-    // after the keys before it. Without ping support, a short fixed wait.
-    void settle(Window target) {
+    // after the keys before it, and carries back the ping's own timestamp, never used twice.
+    // Without ping support, a short fixed wait. False when the target did not answer in time
+    // (or the program is asked to end): what it has read is then unknown.
+    bool settle(Window target) {
         XSync(d_, False);
+        unflushed_ = 0;
         if (!supportsPing(target)) {
-            std::this_thread::sleep_for(300ms);
-            return;
+            for (int i = 0; i < 15 && !stopRequested(); ++i) {
+                std::this_thread::sleep_for(20ms);
+            }
+            return !stopRequested();
         }
+        const std::uint32_t stamp = nextPingStamp();
         XEvent e{};
         e.xclient.type = ClientMessage;
         e.xclient.window = target;
         e.xclient.message_type = wmProtocols_;
         e.xclient.format = 32;
         e.xclient.data.l[0] = static_cast<long>(ping_);
-        e.xclient.data.l[1] = CurrentTime;
+        e.xclient.data.l[1] = static_cast<long>(stamp);
         e.xclient.data.l[2] = static_cast<long>(target);
         XSendEvent(d_, target, False, NoEventMask, &e);
         XFlush(d_);
         const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.settleMs);
-        while (Clock::now() < deadline) {
+        while (Clock::now() < deadline && !stopRequested()) {
             while (XPending(d_)) {
                 XEvent reply;
                 XNextEvent(d_, &reply);
@@ -512,16 +694,32 @@ public:
                 }
                 if (reply.type == ClientMessage && reply.xclient.message_type == wmProtocols_ &&
                     static_cast<Atom>(reply.xclient.data.l[0]) == ping_ &&
+                    static_cast<std::uint32_t>(reply.xclient.data.l[1]) == stamp &&
                     static_cast<Window>(reply.xclient.data.l[2]) == target) {
-                    return;
+                    return true;
                 }
             }
             std::this_thread::sleep_for(2ms);
         }
+        return false;
     }
 
 private:
+    static constexpr std::size_t kFakeInputBytes = 36; // one XTestFakeInput request
     bool mapChanged_ = false;
+    std::size_t unflushed_ = 0;
+
+    // A timestamp no earlier ping of this process carried: an old answer arriving late is
+    // not taken for the answer to this one.
+    // (A timestamp travels as 32 bits; Xlib may give it back sign-extended.)
+    static std::uint32_t nextPingStamp() {
+        static std::uint32_t last = 0;
+        const auto now = static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+                .count());
+        last = std::max(last + 1, now);
+        return last == 0 ? ++last : last;
+    }
 
     bool supportsPing(Window w) {
         Atom* protocols = nullptr;
@@ -547,6 +745,10 @@ private:
 // Keys sent under one server grab: a line, or this many.
 constexpr std::size_t kChunk = 256;
 constexpr int kPauseBetweenGrabsUs = 300;
+// Key requests sent at once: far below the smallest request buffer Xlib allows (2,048 bytes),
+// so Xlib never sends a part of them on its own. A press takes at most six requests.
+constexpr std::size_t kFlushBytes = 1024;
+constexpr std::size_t kLongestPressBytes = 6 * 36;
 
 class ServerGrab {
 public:
@@ -606,6 +808,7 @@ std::string X11KeystrokeInjector::unavailableReason() {
 
 void X11KeystrokeInjector::beforeLaunch() {
     windowsBefore_.clear();
+    processesBefore_ = runningProcesses();
     const ErrorHandlerScope errors;
     DisplayPtr d(XOpenDisplay(nullptr));
     if (!d) {
@@ -630,16 +833,31 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     Display* d = display.get();
     Typist typist(d, limits_);
 
-    const Window window = typist.findTarget(target, windowsBefore_);
+    // The started program is reaped whenever it ends, not while its window is looked for.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() { reapWhenExited(pid); }
+    } reaper{target.pid};
+    const std::string endingBeforeTyping = "Tolvane doit se fermer : rien n'a été tapé.";
+    const Window window = typist.findTarget(target, windowsBefore_, processesBefore_);
+    if (stopRequested()) {
+        return failure(endingBeforeTyping);
+    }
     if (!window) {
         return failure("La fenêtre de « " + target.program +
                        " » n'est pas apparue : rien n'a été tapé.");
     }
     if (!typist.activate(window)) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
         return failure("La fenêtre de « " + target.program +
                        " » n'a pas pris le focus : rien n'a été tapé.");
     }
     if (!typist.keysReleased()) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
         return failure("Des touches du clavier restent enfoncées : relâchez-les, puis générez à "
                        "nouveau. Rien n'a été tapé.");
     }
@@ -649,8 +867,20 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
     }
     const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.keymap());
-    const xkb::KeyPlan plan = xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
-                                                  xkb::findSpareKeycodes(keymap.keymap()), script);
+    xkb::KeyPlan plan =
+        xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
+                            keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script);
+    // The plan spells out every password: it is wiped however typing ends.
+    struct PlanWiper {
+        xkb::KeyPlan& plan;
+        ~PlanWiper() {
+            for (xkb::PlanSegment& segment : plan.segments) {
+                wipeRecords(segment.bindings);
+                wipeRecords(segment.keys);
+            }
+            wipe(plan.untypable);
+        }
+    } planWiper{plan};
     if (!plan.untypable.empty()) {
         return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
                        describe(plan.untypable) + ". Rien n'a été tapé.");
@@ -675,22 +905,40 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             }
         }
     };
+    // Every key pressed is released before the request buffer goes to the server.
+    auto typeKey = [&](const auto& press) {
+        if (typist.unflushed() + kLongestPressBytes > kFlushBytes) {
+            hold(0);
+            typist.flush();
+        }
+        hold(press.mods);
+        typist.press(press.keycode, true);
+        typist.press(press.keycode, false);
+    };
     auto stop = [&](std::string why) {
         hold(0);
-        XSync(d, False);
+        typist.flush(true);
         return failure(std::move(why));
     };
-
+    const std::string interrupted = "Tolvane doit se fermer : la frappe a été interrompue, "
+                                    "vérifiez le texte reçu.";
+    const std::string silent = "La fenêtre de « " + target.program +
+                               " » ne répond plus : la frappe a été interrompue, vérifiez le "
+                               "texte reçu.";
     const std::string changed =
         "La disposition du clavier a changé pendant la frappe : la frappe a été interrompue.";
-    XSync(d, False);
+
+    typist.flush(true);
     typist.drain();
     bool first = true;
     for (const xkb::PlanSegment& segment : plan.segments) {
         if (!segment.bindings.empty()) {
             if (!first) {
+                // Spare keys are rebound only under keys the target has read.
                 hold(0);
-                typist.settle(window);
+                if (!typist.settle(window)) {
+                    return stop(stopRequested() ? interrupted : silent);
+                }
             }
             keymap.bind(segment.bindings);
             typist.drain();
@@ -703,13 +951,17 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         const auto& keys = segment.keys;
         for (std::size_t begin = 0; begin < keys.size();) {
             // A line at a time (at most kChunk keys), the server serves no other client between
-            // the focus check and the keys: a window that takes the focus receives none of them.
+            // the checks and the keys: a window that takes the focus or the keyboard receives
+            // none of them.
             std::size_t end = begin;
             while (end < keys.size() && end - begin < kChunk && !keys[end].endsLine) {
                 ++end;
             }
             if (end < keys.size() && end - begin < kChunk) {
                 ++end; // the Enter that ends the line
+            }
+            if (stopRequested()) {
+                return stop(interrupted);
             }
             {
                 const ServerGrab grab(d);
@@ -721,17 +973,26 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                     return stop("La fenêtre de « " + target.program +
                                 " » a perdu le focus : la frappe a été interrompue.");
                 }
+                if (typist.keyboardGrabbed()) {
+                    return stop("Un autre programme a pris le clavier (menu, verrouillage de "
+                                "l'écran, fenêtre surgissante) : la frappe a été interrompue.");
+                }
+                if (!typist.keyboardIdle()) {
+                    return stop("Une touche du clavier est enfoncée ou un modificateur est actif "
+                                "pendant la frappe : la frappe a été interrompue.");
+                }
                 // A change of layout made before the grab has been announced by now.
                 if (typist.keyboardEvents() && !keymap.stillTypes(segment, modifiers)) {
                     return stop(changed);
                 }
                 for (std::size_t i = begin; i < end; ++i) {
-                    hold(keys[i].press.mods);
-                    typist.press(keys[i].press.keycode, true);
-                    typist.press(keys[i].press.keycode, false);
+                    if (stopRequested()) {
+                        return stop(interrupted);
+                    }
+                    typeKey(keys[i].press);
                 }
                 hold(0);
-                XSync(d, False);
+                typist.flush(true);
             }
             begin = end;
             // Let the other clients, the target first, be served between two grabs.
@@ -739,7 +1000,9 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         }
     }
     hold(0);
-    typist.settle(window);
+    if (!typist.settle(window)) {
+        return stop(stopRequested() ? interrupted : silent);
+    }
     // A change after the last key but before the target read it may still have altered it.
     if (typist.keyboardEvents() && !plan.segments.empty() &&
         !keymap.stillTypes(plan.segments.back(), modifiers)) {

@@ -2,7 +2,9 @@
 
 #include "platform/KeystrokeInjector.h"
 
+#include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace tolvane::platform::linux_desktop {
@@ -17,7 +19,7 @@ public:
         int windowMs = 10000; // for the started program's window to appear
         int focusMs = 3000;   // for it to take the focus once asked
         int releaseMs = 5000; // for keys the user holds to be released
-        int settleMs = 2000;  // for the target to take in what was typed
+        int settleMs = 15000; // for the target to read what was typed (it answers when done)
     };
 
     X11KeystrokeInjector() = default;
@@ -30,6 +32,7 @@ public:
 private:
     Limits limits_;
     std::vector<unsigned long> windowsBefore_;
+    std::map<pid_t, unsigned long long> processesBefore_; // process id: its start time
 };
 
 } // namespace tolvane::platform::linux_desktop

@@ -2,9 +2,12 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace tolvane::platform::xkb {
 
@@ -128,23 +131,30 @@ ModifierKeys findModifierKeys(xkb_keymap* keymap) {
 }
 
 std::vector<std::uint32_t> findSpareKeycodes(xkb_keymap* keymap) {
+    // A key that has no group has no symbol, no type, no action and no behaviour. Its modifier
+    // mapping, virtual modifier mapping and explicit components would still show in the
+    // symbols section of the keymap's text, under the key's name: it must not appear there.
+    std::string symbols;
+    if (char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1)) {
+        symbols = text;
+        std::free(text);
+    }
+    const auto section = symbols.find("xkb_symbols");
+    symbols.erase(0, section == std::string::npos ? symbols.size() : section);
+
     std::vector<std::uint32_t> spare;
     // Keycode 8 is left alone: some clients treat the lowest keycode specially.
     const xkb_keycode_t min = std::max<xkb_keycode_t>(xkb_keymap_min_keycode(keymap), 9);
     const xkb_keycode_t max = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
     for (xkb_keycode_t kc = min; kc <= max; ++kc) {
-        bool empty = true;
-        const xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(keymap, kc);
-        for (xkb_layout_index_t g = 0; g < layouts && empty; ++g) {
-            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, kc, g);
-            for (xkb_level_index_t l = 0; l < levels && empty; ++l) {
-                const xkb_keysym_t* syms = nullptr;
-                empty = xkb_keymap_key_get_syms_by_level(keymap, kc, g, l, &syms) == 0;
-            }
+        if (xkb_keymap_num_layouts_for_key(keymap, kc) != 0) {
+            continue;
         }
-        if (empty) {
-            spare.push_back(kc);
+        const char* name = xkb_keymap_key_get_name(keymap, kc);
+        if (name && symbols.find("<" + std::string(name) + ">") != std::string::npos) {
+            continue;
         }
+        spare.push_back(kc);
     }
     return spare;
 }

@@ -21,7 +21,9 @@ struct ModifierKeys {
 // Finds Shift and AltGr (ISO_Level3_Shift) in a keymap.
 ModifierKeys findModifierKeys(xkb_keymap* keymap);
 
-// Keycodes that carry no symbol at all: they can be lent to characters the layout lacks.
+// Keycodes that carry nothing: no symbol, type, action or behaviour, no real or virtual
+// modifier mapping, no explicit component. Only such keys are lent to characters the layout
+// lacks, so that giving them back is emptying them again.
 std::vector<std::uint32_t> findSpareKeycodes(xkb_keymap* keymap);
 
 // One key press: the key, with these modifiers held (a mask of ModifierKeys masks).

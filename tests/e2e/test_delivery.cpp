@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -110,8 +112,15 @@ TEST_P(EditorDelivery, HundredLinesWithNamesAndCodesArriveExactly) {
     EXPECT_EQ(e2e::editorText(expected), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, EditorDelivery, ::testing::Values("us", "fr", "de"),
-                         [](const auto& info) { return std::string(info.param); });
+std::string layoutName(const ::testing::TestParamInfo<const char*>& info) {
+    std::string name = info.param;
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, EditorDelivery,
+                         ::testing::Values("us", "fr", "de", "de -variant neo"), layoutName);
 
 class EditorFaults : public EditorDelivery {};
 
@@ -242,17 +251,19 @@ TEST(OtherProgramDelivery, TabsAndEntersReachATerminalReader) {
     const auto result = injector.typeInto(target, script);
     ASSERT_TRUE(result.complete) << result.error;
 
-    std::string expected = delivery::toUtf8(delivery::typedText(script));
-    for (char& c : expected) {
-        if (c == '\n') {
-            c = '\r'; // a terminal's Enter
-        }
-    }
+    // A terminal's Enter is a carriage return, or a line feed when keys arrive before the
+    // reader has put its terminal in raw mode.
+    auto lineFeeds = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\r', '\n');
+        return text;
+    };
+    const std::string expected = delivery::toUtf8(delivery::typedText(script));
     std::string received;
     for (int i = 0; i < 100 && received != expected; ++i) {
         sleepMs(50);
         std::ifstream in(out, std::ios::binary);
-        received.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        received = lineFeeds(
+            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     }
     EXPECT_EQ(received, expected);
     kill(target.pid, SIGKILL);
@@ -274,6 +285,41 @@ TEST(OtherProgramDelivery, ProgramThatCannotStartIsReported) {
     EXPECT_EQ(notExecutable.error,
               "Le fichier « " + text.string() + " » n'est pas un programme exécutable.");
     fs::remove(text);
+}
+
+} // namespace
+
+namespace {
+
+// A program that hands its request to a running instance and exits, while the user opens a
+// window of the same program: that window was not there before the launch, its process was
+// not running: it is never the target.
+TEST(OtherProgramDelivery, WindowOfAProcessStartedMeanwhileReceivesNothing) {
+    const fs::path dir = fs::temp_directory_path() / ("tolvane-late-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path out = dir / "received";
+    platform::linux_desktop::X11KeystrokeInjector injector({3000, 3000, 5000, 15000});
+    injector.beforeLaunch();
+    platform::linux_desktop::ProcessLauncher launcher;
+    platform::LaunchResult target = launcher.startProgram("/bin/true");
+    ASSERT_TRUE(target.started) << target.error;
+    target.program = "xterm";
+    target.executable = fs::canonical("/usr/bin/xterm").string();
+    const std::string title = "late" + std::to_string(getpid());
+    const pid_t late = std::atoi(run("xterm -T " + title + " -e sh -c 'stty raw -echo; cat > " +
+                                     out.string() + "' >/dev/null 2>&1 & echo $!")
+                                     .c_str());
+    const auto result =
+        injector.typeInto(target, delivery::otherProgramScript({U"secret"}, std::nullopt));
+    EXPECT_FALSE(result.complete);
+    EXPECT_NE(result.error.find("n'est pas apparue"), std::string::npos) << result.error;
+    sleepMs(200);
+    std::ifstream in(out, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "");
+    if (late > 0) {
+        kill(late, SIGKILL);
+    }
+    fs::remove_all(dir);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace tolvane::platform::xkb;
@@ -143,3 +144,52 @@ TEST(KeyPlannerFr, UsesAltGrAndNeverDeadKeys) {
 }
 
 } // namespace
+
+// Only keys that carry nothing are lent: a key with an action, a modifier mapping or a symbol
+// would lose it when given back.
+TEST(SpareKeys, KeysCarryingAnythingAreNeverLent) {
+    const char* text = R"(xkb_keymap {
+        xkb_keycodes { minimum = 8; maximum = 16;
+            <EMPT> = 9; <ACTN> = 10; <MMAP> = 11; <SYMB> = 12; <LFSH> = 13; <NOSY> = 14; };
+        xkb_types { include "complete" };
+        xkb_compat { include "complete" };
+        xkb_symbols {
+            key <LFSH> { [ Shift_L ] };
+            key <ACTN> { [ NoSymbol ], actions[Group1] = [ SetMods(modifiers = Mod2) ] };
+            modifier_map Mod3 { <MMAP> };
+            key <SYMB> { [ a, A ] };
+            key <NOSY> { [ NoSymbol, NoSymbol ] };
+        };
+    };)";
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_string(context.get(), text, XKB_KEYMAP_FORMAT_TEXT_V1,
+                                   XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    ASSERT_TRUE(keymap);
+    const std::vector<std::uint32_t> spares = findSpareKeycodes(keymap.get());
+    auto lent = [&](std::uint32_t kc) {
+        return std::find(spares.begin(), spares.end(), kc) != spares.end();
+    };
+    EXPECT_TRUE(lent(9));
+    for (std::uint32_t kc : {8u, 10u, 11u, 12u, 13u, 14u}) {
+        EXPECT_FALSE(lent(kc)) << "keycode " << kc;
+    }
+}
+
+// Neo's <HYPR> has no symbol but the action that sets NumLock.
+TEST(SpareKeys, NeoNumLockKeyIsNotLent) {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    const xkb_rule_names names{"evdev", "pc105", "de", "neo", ""};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    ASSERT_TRUE(keymap);
+    const xkb_keycode_t hyper = xkb_keymap_key_by_name(keymap.get(), "HYPR");
+    ASSERT_NE(hyper, XKB_KEYCODE_INVALID);
+    const auto spares = findSpareKeycodes(keymap.get());
+    EXPECT_EQ(std::count(spares.begin(), spares.end(), hyper), 0);
+    EXPECT_GE(spares.size(), 8u);
+}

@@ -1,0 +1,146 @@
+// Every layout and variant xkeyboard-config ships (evdev rules), planned without a display:
+// spare keys carry nothing, every character of the alphabet and of names in several scripts
+// is planned or reported untypable, and the plan types back exactly the script.
+#include "delivery/Scripts.h"
+#include "engine/CharacterClasses.h"
+#include "platform/xkb/KeyPlanner.h"
+
+#include <xkbcommon/xkbcommon.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace tolvane::platform::xkb;
+using tolvane::platform::KeystrokeScript;
+
+namespace {
+
+struct LayoutName {
+    std::string layout;
+    std::string variant;
+};
+
+// The layouts, then each variant with its layout, from the rules' list.
+std::vector<LayoutName> shippedLayouts(const std::string& listFile) {
+    std::ifstream in(listFile);
+    std::vector<LayoutName> names;
+    std::string line, section;
+    while (std::getline(in, line)) {
+        if (line.rfind("! ", 0) == 0) {
+            section = line.substr(2);
+            continue;
+        }
+        std::istringstream fields(line);
+        std::string first, second;
+        if (!(fields >> first)) {
+            continue;
+        }
+        if (section == "layout") {
+            names.push_back({first, ""});
+        } else if (section == "variant" && fields >> second && second.back() == ':') {
+            names.push_back({second.substr(0, second.size() - 1), first});
+        }
+    }
+    return names;
+}
+
+std::string describe(const LayoutName& n) {
+    return n.variant.empty() ? n.layout : n.layout + "(" + n.variant + ")";
+}
+
+TEST(LayoutSweep, EveryShippedLayoutPlansExactly) {
+    const char* rules = "/usr/share/X11/xkb/rules/evdev.lst";
+    const std::vector<LayoutName> layouts = shippedLayouts(rules);
+    ASSERT_GT(layouts.size(), 100u) << rules;
+
+    tolvane::engine::ClassSelection all;
+    all.fill(true);
+    const std::vector<std::u32string> lines{
+        tolvane::engine::BuildAlphabet(all), U"ÿvonne\tŒdipe\tstraße\tÉlodie\tÑúñez\tŻółć\tÅsa",
+        U"Юлия\tЁжиков\tΩμέγα\tΣοφία", U"山田太郎\t李小龍\t김민수", U"Paŀlars\t€uro\tÀÉÎÕÜ"};
+    const KeystrokeScript script =
+        tolvane::delivery::notepadScript(lines, tolvane::delivery::columnTitleLine(true), U"4", 4);
+    const std::u32string text = tolvane::delivery::typedText(script);
+
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    xkb_context_set_log_level(context.get(), XKB_LOG_LEVEL_CRITICAL);
+    std::size_t tested = 0, withUntypable = 0, skipped = 0;
+    std::vector<std::string> failed;
+    for (const LayoutName& name : layouts) {
+        // Listed, but shipped without symbols (a place for the user's own).
+        if (!std::ifstream("/usr/share/X11/xkb/symbols/" + name.layout)) {
+            ++skipped;
+            continue;
+        }
+        const xkb_rule_names names{"evdev", "pc105", name.layout.c_str(), name.variant.c_str(), ""};
+        std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+            xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+            &xkb_keymap_unref);
+        if (!keymap) {
+            failed.push_back(describe(name) + ": does not compile");
+            continue;
+        }
+        ++tested;
+        std::string fault;
+        const ModifierKeys modifiers = findModifierKeys(keymap.get());
+        const std::vector<std::uint32_t> spares = findSpareKeycodes(keymap.get());
+        // A spare key carries nothing: no group (so no symbol, type or action), and pressing
+        // it changes no modifier, group or indicator.
+        std::unique_ptr<xkb_state, decltype(&xkb_state_unref)> state(xkb_state_new(keymap.get()),
+                                                                     &xkb_state_unref);
+        for (std::uint32_t kc : spares) {
+            const auto down = xkb_state_update_key(state.get(), kc, XKB_KEY_DOWN);
+            const auto up = xkb_state_update_key(state.get(), kc, XKB_KEY_UP);
+            if (xkb_keymap_num_layouts_for_key(keymap.get(), kc) != 0 || down != 0 || up != 0) {
+                fault = "spare keycode " + std::to_string(kc) + " carries something";
+                break;
+            }
+        }
+        const KeyPlan plan = planKeystrokes(keymap.get(), 0, modifiers, spares, script);
+        std::u32string typed;
+        for (const PlanSegment& segment : plan.segments) {
+            if (segment.bindings.size() > spares.size()) {
+                fault = "more bindings than spare keys";
+            }
+            for (const PlannedKey& key : segment.keys) {
+                if (translate(keymap.get(), 0, modifiers, segment.bindings, key.press) !=
+                    key.character) {
+                    fault = "keycode " + std::to_string(key.press.keycode) + " does not type U+" +
+                            std::to_string(static_cast<std::uint32_t>(key.character));
+                }
+                typed += key.character;
+            }
+        }
+        // Planned, or reported: the script less its untypable characters, in order.
+        std::u32string expected;
+        for (char32_t c : text) {
+            if (plan.untypable.find(c) == std::u32string::npos) {
+                expected += c;
+            }
+        }
+        if (typed != expected) {
+            fault = "the plan does not type the script back";
+        }
+        if (!plan.untypable.empty()) {
+            ++withUntypable;
+        }
+        if (!fault.empty()) {
+            failed.push_back(describe(name) + ": " + fault);
+        }
+    }
+    std::printf("layouts and variants: %zu listed, %zu without symbols, %zu tested, %zu with "
+                "untypable characters, %zu failed\n",
+                layouts.size(), skipped, tested, withUntypable, failed.size());
+    for (const std::string& f : failed) {
+        ADD_FAILURE() << f;
+    }
+}
+
+} // namespace

@@ -31,7 +31,7 @@ std::string toUtf8(std::u32string_view text) {
 }
 
 std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServices services) {
-    if (request.route == Route::Clipboard) {
+    if (request.destination == engine::Destination::Clipboard) {
         services.clipboard.setSecretText(toUtf8(clipboardText(request.lines)));
         return std::nullopt;
     }
@@ -42,7 +42,7 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     platform::LaunchResult target;
     KeystrokeScript script;
     services.injector.beforeLaunch();
-    if (request.route == Route::Notepad) {
+    if (request.destination == engine::Destination::Notepad) {
         target = services.launcher.startTextEditor();
         script = notepadScript(request.lines, request.titles, request.countText, request.count);
     } else {

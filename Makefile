@@ -14,7 +14,9 @@ configure: deps
 build: configure
 	cmake --build --preset dev -j $(JOBS)
 
-run: build
+# Only what running needs: the program, its pictures and its sound (no test, no benchmark).
+run: configure
+	cmake --build --preset dev --target tolvane -j $(JOBS)
 	./scripts/run
 
 # The layers each folder may include, and the source format.

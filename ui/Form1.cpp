@@ -56,18 +56,8 @@ Form1::Form1(Services services, WindowLifecycle& lifecycle, QWidget* parent)
 Form1::~Form1() = default;
 
 ComboControl& Form1::combo(int number) {
-    switch (number) {
-    case 1:
-        return *combo1_;
-    case 2:
-        return *combo2_;
-    case 3:
-        return *combo3_;
-    case 4:
-        return *combo4_;
-    default:
-        return *combo5_;
-    }
+    ComboControl* const first[] = {combo1_.get(), combo2_.get(), combo3_.get(), combo4_.get()};
+    return number >= 1 && number <= 4 ? *first[number - 1] : *combo5_;
 }
 
 void Form1::bindEvents() {

@@ -1,7 +1,7 @@
 # The two commands of a fresh machine: `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-asan test-fuzz fuzz package clean
+.PHONY: all deps configure build run check test test-asan test-fuzz fuzz package clean
 
 all: build
 
@@ -14,11 +14,19 @@ configure: deps
 build: configure
 	cmake --build --preset dev -j $(JOBS)
 
-run: build
+# Only what running needs: the program, its pictures and its sound (no test, no benchmark).
+run: configure
+	cmake --build --preset dev --target tolvane -j $(JOBS)
 	./scripts/run
 
-# Every test: the normal build, then the same suite under ASan and UBSan, then short fuzz runs.
-test: build
+# The layers each folder may include, and the source format.
+check: deps
+	./scripts/check-layers
+	./scripts/check-format
+
+# Every test: the checks, the normal build, then the same suite under ASan and UBSan, then short
+# fuzz runs.
+test: check build
 	ctest --preset dev -j $(JOBS)
 	$(MAKE) test-asan test-fuzz
 

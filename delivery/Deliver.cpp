@@ -32,7 +32,7 @@ std::string toUtf8(std::u32string_view text) {
 }
 
 std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServices services) {
-    if (request.route == Route::Clipboard) {
+    if (request.destination == engine::Destination::Clipboard) {
         std::u32string text = clipboardText(request.lines);
         std::string utf8 = toUtf8(text);
         services.clipboard.setSecretText(utf8);
@@ -56,7 +56,7 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
         }
     } wiper{script};
     services.injector.beforeLaunch();
-    if (request.route == Route::Notepad) {
+    if (request.destination == engine::Destination::Notepad) {
         target = services.launcher.startTextEditor();
         script = notepadScript(request.lines, request.titles, request.countText, request.count);
     } else {

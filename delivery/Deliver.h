@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Destination.h"
 #include "platform/Clipboard.h"
 #include "platform/KeystrokeInjector.h"
 #include "platform/ProgramLauncher.h"
@@ -11,11 +12,9 @@
 
 namespace tolvane::delivery {
 
-enum class Route { Notepad, Clipboard, OtherProgram };
-
 struct DeliveryRequest {
-    Route route = Route::Notepad;
-    std::string programPath;              // for Route::OtherProgram, UTF-8; empty: none chosen
+    engine::Destination destination = engine::Destination::Notepad;
+    std::string programPath;              // for OtherProgram, UTF-8; empty: none chosen
     std::vector<std::u32string> lines;    // every line of the window's result list
     std::optional<std::u32string> titles; // the column-title line, when asked for
     std::u32string countText;             // the count box as shown

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/CharacterClasses.h"
+#include "engine/Destination.h"
 
 #include <cstdint>
 #include <optional>
@@ -9,8 +10,6 @@
 #include <vector>
 
 namespace tolvane::engine {
-
-enum class Destination { Notepad, Clipboard, OtherProgram };
 
 // What a generation reads from the window, taken afresh at every press of "Générer".
 // The three numbers are kept as the user sees them; generateBatch reads them.

@@ -4,17 +4,11 @@
 
 #include <array>
 #include <cstddef>
-#include <stdexcept>
 
 namespace tolvane::platform {
 
-// Thrown when the kernel's random generator cannot be read; nothing weaker replaces it.
-class RandomSourceError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// Words drawn from the kernel CSPRNG (getrandom(2)), read in blocks.
+// Words drawn from the kernel CSPRNG (getrandom(2)), read in blocks; RandomSourceError when
+// the kernel cannot be read.
 class KernelRandomSource final : public RandomSource {
 public:
     KernelRandomSource() = default;

@@ -10,7 +10,7 @@ struct LaunchResult {
     pid_t pid = 0;
     std::string program;    // what was started, for messages
     std::string executable; // its full path, when known
-    std::string error;   // French, when not started
+    std::string error;      // French, when not started
 };
 
 // Starts programs with a normal window, without waiting for them.

@@ -1,8 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 
 namespace tolvane::platform {
+
+// Thrown when a source cannot draw; nothing weaker replaces it.
+class RandomSourceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // A source of uniformly distributed 32-bit words.
 class RandomSource {

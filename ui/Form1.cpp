@@ -1,19 +1,13 @@
 #include "ui/Form1.h"
 
-#include "delivery/Deliver.h"
-#include "delivery/Scripts.h"
-#include "engine/Generator.h"
-#include "platform/KernelRandomSource.h"
-#include "ui/Look.h"
+#include "engine/Choices.h"
+#include "platform/Version.h"
+#include "ui/Form1Look.h"
+#include "ui/GenerateAndDeliver.h"
 #include "ui_Form1.h"
 
 #include <QButtonGroup>
-#include <QCursor>
-#include <QGuiApplication>
-#include <QLabel>
 #include <QMouseEvent>
-
-#include <cmath>
 
 namespace tolvane::ui {
 
@@ -22,59 +16,38 @@ namespace {
 using platform::MessageButtons;
 using platform::MessageIcon;
 
-constexpr int kNavy = 0x000080;
-
 std::u32string u32(const QString& text) {
     return text.toStdU32String();
 }
 
-// A box's text read as a whole number, when it is one.
-std::optional<std::int64_t> numberIn(const QString& text) {
-    const engine::WholeNumber n = engine::readWholeNumber(u32(text));
-    if (!n.ok()) {
-        return std::nullopt;
-    }
-    return n.value;
+QString qstr(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-// A real number as the window writes it: whole numbers without decimals, a decimal comma.
-QString frenchNumber(double value) {
-    QString text = QString::number(value, 'g', 15);
-    text.replace(QLatin1Char('.'), QLatin1Char(','));
-    return text;
+std::string aboutText() {
+    const platform::Version& v = platform::kVersion;
+    return "Tolvane, version " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
+           std::to_string(v.revision) +
+           "\nCréation de mots de passe.\n\n"
+           "Logiciel libre distribué sous licence MIT : vous pouvez l'utiliser, le copier, le "
+           "modifier et le redistribuer, sans aucune garantie.\n"
+           "© 2026 Les développeurs de Tolvane.";
 }
-
-// Fills a widget's rectangle with one colour and lets the mouse through to the window surface.
-void makeSurface(QWidget* widget, const QColor& colour) {
-    widget->setAutoFillBackground(true);
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-    widget->setAttribute(Qt::WA_TransparentForMouseEvents);
-}
-
-class BusyCursor {
-public:
-    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 } // namespace
 
 Form1::Form1(Services services, WindowLifecycle& lifecycle, QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::Form1>()), services_(services),
       lifecycle_(lifecycle) {
-    applyWindowLook();
+    applyWindowLook(*this);
     ui_->setupUi(this);
     combo1_ = std::make_unique<ComboControl>(ui_->Combo1);
     combo2_ = std::make_unique<ComboControl>(ui_->Combo2);
     combo3_ = std::make_unique<ComboControl>(ui_->Combo3);
     combo4_ = std::make_unique<ComboControl>(ui_->Combo4);
     combo5_ = std::make_unique<ComboControl>(ui_->Combo5);
-    applyLook();
-    describeForAccessibility();
+    applyControlsLook(*this, *ui_);
+    describeForAccessibility(*this, *ui_);
     bindEvents();
     Form_Load();
     ui_->Combo1->setFocus(Qt::OtherFocusReason);
@@ -83,98 +56,8 @@ Form1::Form1(Services services, WindowLifecycle& lifecycle, QWidget* parent)
 Form1::~Form1() = default;
 
 ComboControl& Form1::combo(int number) {
-    switch (number) {
-    case 1:
-        return *combo1_;
-    case 2:
-        return *combo2_;
-    case 3:
-        return *combo3_;
-    case 4:
-        return *combo4_;
-    default:
-        return *combo5_;
-    }
-}
-
-void Form1::applyWindowLook() {
-    // Set before the controls exist, so that they are born with the window's font and colours.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(511, 396);
-    setMouseTracking(true);
-
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, systemColour(15));
-    palette.setColor(QPalette::Button, systemColour(15));
-    setPalette(palette);
-    setAutoFillBackground(true);
-    setFont(designFont(kSansSerif, 8.25));
-}
-
-void Form1::applyLook() {
-    ui_->Label1->setFont(designFont(kSansSerif, 9.75, true));
-    ui_->Label6->setFont(designFont(kSansSerif, 9.75, true));
-    ui_->Label2->setFont(designFont(kSansSerif, 9.75));
-    ui_->Check1->setFont(designFont(kSymbols, 11.25));
-    ui_->Check1->setText(symbolText(QStringLiteral("l")));
-    ui_->Text1->setFont(designFont(kSymbols, 8.25));
-
-    for (QLabel* label : findChildren<QLabel*>()) {
-        label->setTextFormat(Qt::PlainText);
-    }
-
-    makeSurface(ui_->Shape1, QColor(kNavy));
-    makeSurface(ui_->Shape2, systemColour(5));
-    makeSurface(ui_->Shape4, QColor(kNavy));
-    ui_->Frame1->setAutoFillBackground(true); // Shape4 lies under it, unseen
-    for (QWidget* dark : {ui_->Line1, ui_->Line3, ui_->Line6, ui_->Line7}) {
-        makeSurface(dark, systemColour(12));
-    }
-    for (QWidget* light : {ui_->Line2, ui_->Line4, ui_->Line5}) {
-        makeSurface(light, Qt::white);
-    }
-    makeSurface(ui_->Line8, systemColour(9));
-
-    setTextColour(ui_->Label6, QColor(255, 0, 0));
-    ui_->Label6->setAutoFillBackground(true);
-    {
-        QPalette p = ui_->Label6->palette();
-        p.setColor(QPalette::Window, systemColour(9));
-        ui_->Label6->setPalette(p);
-    }
-    ui_->Label6->setMouseTracking(true);
-    setTextColour(ui_->Label1, QColor(kNavy));
-    setTextColour(ui_->Label2, QColor(kNavy));
-    for (QLabel* advice : {ui_->Label7, ui_->Label8, ui_->Label9}) {
-        setTextColour(advice, systemColour(17));
-    }
-    setBackgroundColour(ui_->Text1, systemColour(11));
-    setBackgroundColour(ui_->Combo5, systemColour(4));
-}
-
-void Form1::describeForAccessibility() {
-    // Combo boxes are named by the label beside them, the masking button by what it does.
-    const std::pair<QLabel*, QWidget*> labelled[] = {{ui_->Label3, ui_->Combo1},
-                                                     {ui_->Label5, ui_->Combo3},
-                                                     {ui_->Label4, ui_->Combo2},
-                                                     {ui_->Label10, ui_->Combo4}};
-    for (auto [label, control] : labelled) {
-        label->setBuddy(control);
-        control->setAccessibleName(label->text());
-    }
-    ui_->Combo5->setAccessibleName(QStringLiteral("Nom d'utilisateur à ajouter"));
-    ui_->Text1->setAccessibleName(QStringLiteral("Code PUK"));
-    ui_->Check1->setAccessibleName(QStringLiteral("Masquer le code PUK"));
-    for (QWidget* w : findChildren<QWidget*>()) {
-        w->setAccessibleDescription(w->toolTip());
-    }
-}
-
-void Form1::setToolTip(QWidget* widget, const QString& tip) {
-    widget->setToolTip(tip);
-    widget->setAccessibleDescription(tip);
+    ComboControl* const first[] = {combo1_.get(), combo2_.get(), combo3_.get(), combo4_.get()};
+    return number >= 1 && number <= 4 ? *first[number - 1] : *combo5_;
 }
 
 void Form1::bindEvents() {
@@ -247,31 +130,28 @@ engine::GenerationSettings Form1::ReadSettings() const {
 }
 
 void Form1::Form_Load() {
-    for (int length = 3; length <= 30; ++length) {
+    for (int length = engine::kFirstListedLength; length <= engine::kLastListedLength; ++length) {
         combo1_->addItem(QString::number(length));
     }
-    for (const char* level : {"Faible", "Moyen", "Elevé", "Personalisé"}) {
-        combo2_->addItem(QString::fromUtf8(level));
+    for (std::string_view level : engine::kLevelNames) {
+        combo2_->addItem(qstr(level));
     }
-    combo2_->setListIndex(1);
-    combo1_->setListIndex(5);
+    combo2_->setListIndex(engine::kStartLevel);
+    combo1_->setListIndex(engine::kStartLength - engine::kFirstListedLength);
     combo3_->setListIndex(0);
-    for (int count = 1; count <= 100; ++count) {
+    for (int count = engine::kFirstListedCount; count <= engine::kLastListedCount; ++count) {
         combo4_->addItem(QString::number(count));
     }
     combo4_->setListIndex(0);
 }
 
 void Form1::Combo1_Click() {
-    const std::optional<std::int64_t> length = numberIn(combo1_->text());
-    ui_->Label8->setText(length && *length < 8 ? QStringLiteral("/!\\ Déconseillé") : QString());
+    ui_->Label8->setText(qstr(engine::lengthAdvice(u32(combo1_->text()))));
     combo3_->clear();
-    if (length) {
-        const std::int64_t last = std::min<std::int64_t>(*length, engine::kMaxLength + 1);
-        for (std::int64_t d = 1; d < last; ++d) {
-            if (*length % d == 0) {
-                combo3_->addItem(QString::number(d));
-            }
+    const engine::WholeNumber length = engine::readWholeNumber(u32(combo1_->text()));
+    if (length.ok()) {
+        for (std::int64_t segments : engine::segmentChoices(length.value)) {
+            combo3_->addItem(QString::number(segments));
         }
     }
     combo3_->setListIndex(0);
@@ -286,116 +166,46 @@ void Form1::Combo2_Click() {
     for (QCheckBox* box : boxes) {
         setCheckValue(box, 0);
     }
-    switch (combo2_->listIndex()) {
-    case 0:
-        ui_->Label7->setText(QString());
-        setCheckValue(ui_->Check2, 2);
-        setCheckValue(ui_->Check3, 2);
-        break;
-    case 1:
-        ui_->Label7->setText(QStringLiteral("Conseillé"));
-        for (QCheckBox* box : {ui_->Check2, ui_->Check3, ui_->Check4, ui_->Check8}) {
-            setCheckValue(box, 2);
+    const std::optional<engine::LevelPreset> preset = engine::levelPreset(combo2_->listIndex());
+    if (!preset) {
+        return;
+    }
+    ui_->Label7->setText(qstr(preset->advice));
+    for (std::size_t i = 0; i < engine::kClassCount; ++i) {
+        if (preset->marked[i]) {
+            setCheckValue(boxes[i], 2);
         }
-        break;
-    case 2:
-        ui_->Label7->setText(QString());
-        for (QCheckBox* box : {ui_->Check2, ui_->Check3, ui_->Check4, ui_->Check7, ui_->Check5,
-                               ui_->Check6, ui_->Check8}) {
-            setCheckValue(box, 2);
-        }
-        break;
-    case 3:
-        ui_->Label7->setText(QString());
-        for (QCheckBox* box : boxes) {
-            box->setEnabled(true);
-        }
-        break;
-    default:
-        break;
+        boxes[i]->setEnabled(preset->userChooses);
     }
 }
 
 void Form1::Combo3_Click() {
-    const std::optional<std::int64_t> length = numberIn(combo1_->text());
-    const std::optional<std::int64_t> segments = numberIn(combo3_->text());
-    if (!length || !segments || *segments == 0) {
+    const std::optional<engine::SegmentLayout> layout =
+        engine::segmentLayout(u32(combo1_->text()), u32(combo3_->text()));
+    if (!layout) {
         // No layout to describe: say nothing rather than divide by what is not a count.
         ui_->Label9->setText(QString());
-        setToolTip(ui_->Label9, QString());
-        setToolTip(ui_->Combo3, QString());
+        setDescribedToolTip(ui_->Label9, QString());
+        setDescribedToolTip(ui_->Combo3, QString());
         return;
     }
-    if (*length % *segments != 0) {
+    if (!layout->even) {
         warn("Cette combinaison n'est pas possible...");
     }
-    const double q = static_cast<double>(*length) / static_cast<double>(*segments);
-    QString text = combo3_->text() + QStringLiteral(" segment");
-    if (*segments > 1) {
-        text += QLatin1Char('s');
-    }
-    text += QStringLiteral(" de ") + frenchNumber(q);
-    ui_->Label9->setText(text);
-
-    // One "#" per character of a group, never more than the longest password.
-    const double hashes = std::min(std::floor(q), static_cast<double>(engine::kMaxLength));
-    const QString pattern(hashes > 0 ? static_cast<qsizetype>(hashes) : 0, QLatin1Char('#'));
-    ui_->Label9->setToolTip(
-        *segments > 1 ? pattern + QLatin1Char('-') + pattern + QStringLiteral("...") : pattern);
+    ui_->Label9->setText(QString::fromStdU32String(layout->caption));
+    ui_->Label9->setToolTip(QString::fromStdU32String(layout->pattern));
     ui_->Combo3->setToolTip(ui_->Label9->toolTip());
 }
 
 void Form1::Command1_Click() {
     services_.sound.playAsync("notify.wav");
-    const engine::GenerationSettings settings = ReadSettings();
-
-    engine::Batch batch;
-    try {
-        batch = engine::generateBatch(settings, services_.random);
-    } catch (const platform::RandomSourceError&) {
-        warn("Le générateur aléatoire du système ne répond pas : aucun mot de passe n'a été "
-             "généré.");
+    const GenerationOutcome outcome =
+        generateAndDeliver(ReadSettings(), chosenProgram_, *ui_->List1, services_);
+    if (outcome.notice) {
+        warn(outcome.notice->text, outcome.notice->title);
+    }
+    if (!outcome.drawn) {
         return;
-    }
-    if (batch.refusal) {
-        warn(batch.refusal->message, batch.refusal->title);
-        return;
-    }
-    for (const auto& line : batch.lines) {
-        ui_->List1->addItem(QString::fromStdU32String(line));
-    }
-
-    delivery::DeliveryRequest request;
-    switch (settings.destination) {
-    case engine::Destination::Notepad:
-        request.route = delivery::Route::Notepad;
-        break;
-    case engine::Destination::Clipboard:
-        request.route = delivery::Route::Clipboard;
-        break;
-    case engine::Destination::OtherProgram:
-        request.route = delivery::Route::OtherProgram;
-        break;
-    }
-    if (settings.programPath != u32(QString::fromUtf8(kNoProgramCaption))) {
-        request.programPath = delivery::toUtf8(settings.programPath);
-    }
-    for (int i = 0; i < ui_->List1->count(); ++i) {
-        request.lines.push_back(u32(ui_->List1->item(i)->text()));
-    }
-    if (settings.columnTitles) {
-        request.titles = delivery::columnTitleLine(settings.irreversible);
-    }
-    request.countText = settings.countText;
-    request.count = engine::readWholeNumber(settings.countText).value;
-    std::optional<std::string> failure;
-    {
-        const BusyCursor busy;
-        failure = delivery::Deliver(request,
-                                    {services_.launcher, services_.injector, services_.clipboard});
-    }
-    if (failure) {
-        warn(*failure);
     }
     // The names have been used: both lists start again empty, so that what the window shows
     // is what the next generation pairs. The count keeps the number it showed.
@@ -406,14 +216,14 @@ void Form1::Command1_Click() {
 void Form1::Check10_Click() {
     QWidget* const buttons[] = {ui_->Command4, ui_->Command5, ui_->Command6};
     if (checkValue(ui_->Check10) != 0) {
-        setBackgroundColour(ui_->Combo5, systemColour(5));
+        showUsable(ui_->Combo5, true, 4);
         ui_->Combo5->setEnabled(true);
         for (QWidget* b : buttons) {
             b->setEnabled(true);
         }
     } else {
         ui_->Combo5->setEnabled(false);
-        setBackgroundColour(ui_->Combo5, systemColour(4));
+        showUsable(ui_->Combo5, false, 4);
         for (QWidget* b : buttons) {
             b->setEnabled(false);
         }
@@ -486,7 +296,7 @@ void Form1::Command6_Click() {
 }
 
 void Form1::Option0_Click() {
-    setBackgroundColour(ui_->Text1, systemColour(11));
+    showUsable(ui_->Text1, false, 11);
     ui_->Text1->setEnabled(false);
     ui_->Check1->setEnabled(false);
     services_.messageBox.show("Ce type de cryptage laisse apparaître le mot de passe en clair...",
@@ -497,7 +307,7 @@ void Form1::Option1_Click() {
     services_.messageBox.show("Entrez un code PUK (personal user code)\nqui servira à crypter le "
                               "code secret généré...",
                               MessageIcon::Information, MessageButtons::Ok, "Code PUK");
-    setBackgroundColour(ui_->Text1, systemColour(5));
+    showUsable(ui_->Text1, true, 11);
     ui_->Text1->setEnabled(true);
     ui_->Text1->setFocus(Qt::OtherFocusReason);
     ui_->Text1->setSelection(0, static_cast<int>(ui_->Text1->text().size()));
@@ -505,22 +315,11 @@ void Form1::Option1_Click() {
 }
 
 void Form1::Check1_Click() {
-    if (ui_->Check1->isChecked()) {
-        ui_->Text1->setFont(designFont(kSymbols, 8.25));
-        ui_->Text1->setEchoMode(QLineEdit::Password);
-    } else {
-        ui_->Text1->setFont(designFont(kSansSerif, 8.25));
-        ui_->Text1->setEchoMode(QLineEdit::Normal);
-    }
+    showPukMasked(*ui_, ui_->Check1->isChecked());
 }
 
 void Form1::Text1_LostFocus() {
-    const std::optional<std::int64_t> length = numberIn(combo1_->text());
-    if (!length) {
-        return; // no length to measure the code against
-    }
-    const auto characters = static_cast<double>(ui_->Text1->text().toUcs4().size());
-    if (static_cast<double>(*length) / 2.0 > characters) {
+    if (engine::pukTooShort(u32(combo1_->text()), ui_->Text1->text().toUcs4().size())) {
         warn("Il est souhaitable d'utiliser un code PUK plus long !");
     }
 }
@@ -545,7 +344,8 @@ void Form1::Option4_Click() {
         dialogFileName_ = *chosen;
     }
     if (!dialogFileName_.empty()) {
-        setCaption(ui_->Option4, QString::fromStdString(dialogFileName_));
+        chosenProgram_ = dialogFileName_;
+        setCaption(ui_->Option4, QString::fromStdString(chosenProgram_));
     }
 }
 
@@ -563,26 +363,16 @@ void Form1::Command3_Click() {
 }
 
 void Form1::Label6_MouseMove() {
-    QFont font = ui_->Label6->font();
-    font.setItalic(true);
-    ui_->Label6->setFont(font);
+    setAboutHovered(*ui_, true);
 }
 
 void Form1::Form_MouseMove() {
-    QFont font = ui_->Label6->font();
-    font.setItalic(false);
-    ui_->Label6->setFont(font);
+    setAboutHovered(*ui_, false);
 }
 
 void Form1::Label6_Click() {
     Form_MouseMove();
-    services_.messageBox.show("Tolvane, version 1.0.2\n"
-                              "Création de mots de passe.\n\n"
-                              "Logiciel libre distribué sous licence MIT : vous pouvez "
-                              "l'utiliser, le copier, le modifier et le redistribuer, sans "
-                              "aucune garantie.\n"
-                              "© 2026 Les développeurs de Tolvane.",
-                              MessageIcon::Information, MessageButtons::Ok, "");
+    services_.messageBox.show(aboutText(), MessageIcon::Information, MessageButtons::Ok, "");
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {

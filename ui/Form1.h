@@ -54,8 +54,6 @@ public:
     void Form_MouseMove();
     void Label6_Click();
 
-    // The caption "Vers un autre programme" shows until a program is chosen.
-    static constexpr const char* kNoProgramCaption = "Vers un autre programme";
     // The name list holds at most as many names as the count box offers.
     static constexpr int kMaxUsers = 100;
 
@@ -64,12 +62,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void applyWindowLook();
-    void applyLook();
-    void describeForAccessibility();
     void bindEvents();
-    // A tool tip, also given to assistive technologies as the control's description.
-    static void setToolTip(QWidget* widget, const QString& tip);
     void warn(const std::string& text, const std::string& title = "Avertissement");
 
     std::unique_ptr<Ui::Form1> ui_;
@@ -77,6 +70,7 @@ private:
     WindowLifecycle& lifecycle_;
     std::unique_ptr<ComboControl> combo1_, combo2_, combo3_, combo4_, combo5_;
     std::string dialogFileName_; // the open-file dialog keeps its last path
+    std::string chosenProgram_;  // for "Vers un autre programme", empty until one is chosen
 };
 
 } // namespace tolvane::ui

@@ -1,8 +1,12 @@
 #pragma once
 
 #include "fakes/ScriptedRandomSource.h"
-#include "platform/KernelRandomSource.h"
-#include "ui/Services.h"
+#include "platform/Clipboard.h"
+#include "platform/FileDialog.h"
+#include "platform/KeystrokeInjector.h"
+#include "platform/MessageBox.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/Sound.h"
 
 #include <deque>
 #include <optional>
@@ -135,7 +139,7 @@ private:
     CallLog& log_;
 };
 
-// One set of fakes, wired as the window's services.
+// One set of fakes, one for each service the window reaches.
 struct FakePlatform {
     CallLog log;
     FakeMessageBox messageBox{log};
@@ -144,11 +148,7 @@ struct FakePlatform {
     FakeInjector injector{log};
     FakeClipboard clipboard{log};
     FakeSound sound{log};
-    platform::KernelRandomSource random;
-
-    ui::Services services() {
-        return {messageBox, fileDialog, launcher, injector, clipboard, sound, random};
-    }
+    ScriptedRandomSource random{spreadWords()};
 };
 
 } // namespace tolvane::fakes

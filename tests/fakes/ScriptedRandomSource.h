@@ -42,4 +42,19 @@ inline std::uint32_t wordFor(std::uint32_t index, std::uint32_t bound) {
     return static_cast<std::uint32_t>(w);
 }
 
+// A fixed stream of words spread over the whole range, so that draws differ from one another
+// yet repeat from run to run. Its last word, repeated forever, is never rejected for any bound
+// below 2^31: its low product word is at least the bound.
+inline std::vector<std::uint32_t> spreadWords(std::size_t count = 4096) {
+    std::vector<std::uint32_t> words;
+    words.reserve(count + 1);
+    std::uint32_t w = 0x2545F491u;
+    for (std::size_t i = 0; i < count; ++i) {
+        w = w * 1664525u + 1013904223u;
+        words.push_back(w);
+    }
+    words.push_back(0x80000001u);
+    return words;
+}
+
 } // namespace tolvane::fakes

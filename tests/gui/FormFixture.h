@@ -13,10 +13,15 @@
 
 namespace tolvane::testing {
 
+// The fakes, wired as the window's services.
+inline ui::Services servicesOf(fakes::FakePlatform& f) {
+    return {f.messageBox, f.fileDialog, f.launcher, f.injector, f.clipboard, f.sound, f.random};
+}
+
 // A freshly loaded window on fake platform services.
 class FormTest : public ::testing::Test {
 protected:
-    FormTest() : host_(fakes_.services(), [this] { ++quits_; }) {
+    FormTest() : host_(servicesOf(fakes_), [this] { ++quits_; }) {
         host_.load(true);
         form().activateWindow();
         (void)QTest::qWaitForWindowActive(&form());

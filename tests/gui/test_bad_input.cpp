@@ -130,7 +130,7 @@ public:
 TEST(RandomSource, AFailingKernelSourceDrawsNothingAndSaysSo) {
     tolvane::fakes::FakePlatform fakes;
     BrokenRandomSource broken;
-    tolvane::ui::Services services = fakes.services();
+    tolvane::ui::Services services = tolvane::testing::servicesOf(fakes);
     tolvane::ui::Services failing{services.messageBox,
                                   services.fileDialog,
                                   services.launcher,

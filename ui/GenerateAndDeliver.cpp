@@ -1,0 +1,68 @@
+#include "ui/GenerateAndDeliver.h"
+
+#include "delivery/Deliver.h"
+#include "delivery/Scripts.h"
+#include "engine/Generator.h"
+
+#include <QGuiApplication>
+#include <QListWidget>
+
+namespace tolvane::ui {
+
+namespace {
+
+class BusyCursor {
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+GenerationOutcome generateAndDeliver(const engine::GenerationSettings& settings,
+                                     const std::string& program, QListWidget& results,
+                                     const Services& services) {
+    GenerationOutcome outcome;
+    engine::Batch batch;
+    try {
+        batch = engine::generateBatch(settings, services.random);
+    } catch (const platform::RandomSourceError&) {
+        outcome.notice = Notice{"Le générateur aléatoire du système ne répond pas : aucun mot "
+                                "de passe n'a été généré."};
+        return outcome;
+    }
+    if (batch.refusal) {
+        outcome.notice = Notice{batch.refusal->message, batch.refusal->title};
+        return outcome;
+    }
+    for (const auto& line : batch.lines) {
+        results.addItem(QString::fromStdU32String(line));
+    }
+    outcome.drawn = true;
+
+    delivery::DeliveryRequest request;
+    request.destination = settings.destination;
+    request.programPath = program;
+    for (int i = 0; i < results.count(); ++i) {
+        request.lines.push_back(results.item(i)->text().toStdU32String());
+    }
+    if (settings.columnTitles) {
+        request.titles = delivery::columnTitleLine(settings.irreversible);
+    }
+    request.countText = settings.countText;
+    request.count = engine::readWholeNumber(settings.countText).value;
+    std::optional<std::string> failure;
+    {
+        const BusyCursor busy;
+        failure =
+            delivery::Deliver(request, {services.launcher, services.injector, services.clipboard});
+    }
+    if (failure) {
+        outcome.notice = Notice{*failure};
+    }
+    return outcome;
+}
+
+} // namespace tolvane::ui

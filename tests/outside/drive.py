@@ -8,6 +8,7 @@ Run through scripts/outside-in, which gives it a private display, window manager
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -441,12 +442,20 @@ SCENARIOS = [
     ("another program: a terminal reader gets fields by Tab and rows by Enter", "x11", "de", [
         ("click", "Check10"), ("click", "Combo5"),
         ("type", "jörg"), ("key", "Return"), ("type", "Ärzte"), ("key", "Return"),
-        ("combo", "Combo5", "Ärzte", ["jörg", "Ärzte"]), ("pick_program",), ("name", "Option4", READER), ("checked", "Option4", True),
+        ("combo", "Combo5", "Ärzte", ["jörg", "Ärzte"]),
+        ("click", "Option4"), ("file_dialog",), ("name", "Option4", READER), ("checked", "Option4", True),
         ("click", "Check9"),
         ("generate", dict(route="program", level="Moyen", length=8, segments=1,
                           names=["jörg", "Ärzte"], rows=2, count_text="2", titles=ref.TITLES)),
     ]),
 ]
+
+
+STEP_SECONDS = 90
+
+
+def hung(signum, frame):
+    raise Failure(f"the step took more than {STEP_SECONDS} s")
 
 
 def run_scenario(program_path, layout, steps, shot):
@@ -455,12 +464,15 @@ def run_scenario(program_path, layout, steps, shot):
         for step in steps:
             if os.environ.get("TOLVANE_OUTSIDE_IN_TRACE"):
                 print("  step", step, flush=True)
+            signal.alarm(STEP_SECONDS)
             try:
                 STEPS[step[0]](run, *step[1:])
             except Failure as failure:
                 subprocess.run(["grim", shot] if d.WAYLAND else ["import", "-window", "root", shot],
                                check=False)
                 raise Failure(f"step {step!r}: {failure}") from None
+            finally:
+                signal.alarm(0)
     except Exception:
         try:
             run.end()
@@ -475,6 +487,7 @@ def run_scenario(program_path, layout, steps, shot):
 
 
 def main():
+    signal.signal(signal.SIGALRM, hung)
     program_path = os.path.abspath(sys.argv[1])
     wanted = sys.argv[2] if len(sys.argv) > 2 else ""
     make_reader(READER, RECEIVED, "lecteur")

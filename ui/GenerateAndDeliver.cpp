@@ -3,6 +3,7 @@
 #include "delivery/Deliver.h"
 #include "delivery/Scripts.h"
 #include "engine/Generator.h"
+#include "platform/Wipe.h"
 
 #include <QGuiApplication>
 #include <QListWidget>
@@ -21,11 +22,26 @@ public:
 
 } // namespace
 
-GenerationOutcome generateAndDeliver(const engine::GenerationSettings& settings,
+GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
                                      const std::string& program, QListWidget& results,
                                      const Services& services) {
     GenerationOutcome outcome;
     engine::Batch batch;
+    delivery::DeliveryRequest request;
+    // The window keeps the lines in its result list; no other copy outlives this run.
+    struct Wiper {
+        engine::GenerationSettings& settings;
+        engine::Batch& batch;
+        delivery::DeliveryRequest& request;
+        ~Wiper() {
+            platform::wipe(settings.puk);
+            for (auto* lines : {&batch.lines, &request.lines}) {
+                for (std::u32string& line : *lines) {
+                    platform::wipe(line);
+                }
+            }
+        }
+    } wiper{settings, batch, request};
     try {
         batch = engine::generateBatch(settings, services.random);
     } catch (const platform::RandomSourceError&) {
@@ -42,7 +58,6 @@ GenerationOutcome generateAndDeliver(const engine::GenerationSettings& settings,
     }
     outcome.drawn = true;
 
-    delivery::DeliveryRequest request;
     request.destination = settings.destination;
     request.programPath = program;
     for (int i = 0; i < results.count(); ++i) {

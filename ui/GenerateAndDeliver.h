@@ -24,7 +24,8 @@ struct GenerationOutcome {
 // One press of "Générer" after its sound: draws a batch from the settings, keeps its lines at
 // the end of the result list, then hands every line the list holds to the destination.
 // program: the one chosen for "Vers un autre programme" (UTF-8), empty while none is.
-GenerationOutcome generateAndDeliver(const engine::GenerationSettings& settings,
+// The settings' copy of the PUK and every copy of the lines made here are wiped before return.
+GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
                                      const std::string& program, QListWidget& results,
                                      const Services& services);
 

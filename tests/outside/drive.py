@@ -7,6 +7,7 @@ Run through scripts/outside-in, which gives it a private display, window manager
 """
 
 import os
+import faulthandler
 import shutil
 import signal
 import subprocess
@@ -342,8 +343,6 @@ PUK = "clé-7€Z"
 SCENARIOS = [
     ("Wayland: four scripts and a PUK into foot, by the keyboard alone", "wayland", "us",
      keyboard_only_generation("program")),
-    ("Wayland: the same into a Wayland-native editor", "wayland", "fr",
-     keyboard_only_generation("editor")),
     ("Wayland: the same into foot on de(neo)", "wayland", "de neo",
      keyboard_only_generation("program")),
     ("Wayland: the focus taken away mid-delivery stops it", "wayland", "us",
@@ -490,32 +489,61 @@ def run_scenario(program_path, layout, steps, shot):
         d.set_layout("us")
 
 
-def main():
+SCENARIO_SECONDS = 200
+
+
+def run_one(program_path, index):
+    """One scenario, in a process of its own; its exit status says whether it passed."""
+    name, _, layout, steps = SCENARIOS[index]
     signal.signal(signal.SIGALRM, hung)
-    program_path = os.path.abspath(sys.argv[1])
-    wanted = sys.argv[2] if len(sys.argv) > 2 else ""
+    # A call stuck in a library never returns to the alarm: say where it is stuck.
+    faulthandler.dump_traceback_later(SCENARIO_SECONDS - 10)
     make_reader(READER, RECEIVED, "lecteur")
     make_reader(THIEF, STOLEN, "voleur")
     choose_mousepad_as_editor()
-    passed = failed = 0
     shots = os.path.join(tempfile.gettempdir(), "tolvane-outside-in")
+    os.makedirs(shots, mode=0o777, exist_ok=True)
+    shot = os.path.join(shots, f"{'wayland' if d.WAYLAND else 'x11'}-{index}-failed.png")
+    started = time.monotonic()
+    try:
+        run_scenario(program_path, layout, steps, shot)
+        print(f"PASS  [{layout}] {name} ({time.monotonic() - started:.1f} s)", flush=True)
+        return 0
+    except Exception as failure:
+        print(f"FAIL  [{layout}] {name}: {failure} (screen: {shot})", flush=True)
+        if not isinstance(failure, Failure):
+            traceback.print_exc()
+        return 1
+    finally:
+        shutil.rmtree(WORK, ignore_errors=True)
+
+
+def main():
+    program_path = os.path.abspath(sys.argv[1])
+    if len(sys.argv) > 3 and sys.argv[2] == "--only":
+        return run_one(program_path, int(sys.argv[3]))
+    wanted = sys.argv[2] if len(sys.argv) > 2 else ""
+    shutil.rmtree(WORK, ignore_errors=True)
     session = "wayland" if d.WAYLAND else "x11"
-    for name, scenario_session, layout, steps in SCENARIOS:
+    passed = failed = 0
+    for index, (name, scenario_session, _, _) in enumerate(SCENARIOS):
         if scenario_session != session or not any(part in name for part in wanted.split("|")):
             continue
-        started = time.monotonic()
-        os.makedirs(shots, mode=0o777, exist_ok=True)
-        shot = os.path.join(shots, f"{'wayland' if d.WAYLAND else 'x11'}-failed-{failed + 1}.png")
-        try:
-            run_scenario(program_path, layout, steps, shot)
-            passed += 1
-            print(f"PASS  [{layout}] {name} ({time.monotonic() - started:.1f} s)", flush=True)
-        except Exception as failure:  # every failure is reported, the next scenario runs
-            failed += 1
-            print(f"FAIL  [{layout}] {name}: {failure} (screen: {shot})", flush=True)
-            if not isinstance(failure, Failure):
-                traceback.print_exc()
-    shutil.rmtree(WORK, ignore_errors=True)
+        # A scenario whose process stops answering (the accessibility bus has been seen to
+        # hang) is run once more from scratch; a scenario that fails is not.
+        for attempt in (1, 2):
+            child = subprocess.Popen([sys.executable, __file__, program_path, "--only",
+                                      str(index)], start_new_session=True)
+            try:
+                status = child.wait(timeout=SCENARIO_SECONDS)
+                break
+            except subprocess.TimeoutExpired:
+                os.killpg(child.pid, signal.SIGKILL)
+                child.wait()
+                status = 1
+                print(f"HUNG  {name} (attempt {attempt})", flush=True)
+        passed += status == 0
+        failed += status != 0
     print(f"outside-in: {passed} passed, {failed} failed")
     return 1 if failed or not passed else 0
 

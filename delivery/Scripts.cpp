@@ -93,24 +93,6 @@ std::u32string clipboardText(const std::vector<std::u32string>& lines) {
     return text;
 }
 
-std::u32string typedText(const KeystrokeScript& script) {
-    std::u32string text;
-    for (const auto& action : script) {
-        switch (action.kind) {
-        case KeyAction::Kind::Text:
-            text += action.text;
-            break;
-        case KeyAction::Kind::Enter:
-            text += U'\n';
-            break;
-        case KeyAction::Kind::Tab:
-            text += U'\t';
-            break;
-        }
-    }
-    return text;
-}
-
 std::size_t keyCount(const KeystrokeScript& script) {
     std::size_t keys = 0;
     for (const auto& action : script) {

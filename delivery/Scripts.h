@@ -33,7 +33,7 @@ KeystrokeScript otherProgramScript(const std::vector<std::u32string>& lines,
 std::u32string clipboardText(const std::vector<std::u32string>& lines);
 
 // What a plain-text editor holds once the script has been typed into an empty document.
-std::u32string typedText(const KeystrokeScript& script);
+using platform::typedText;
 
 // Number of key presses a script stands for (one per character, Enter or Tab).
 std::size_t keyCount(const KeystrokeScript& script);

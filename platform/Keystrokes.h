@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvane::platform {
@@ -15,5 +16,12 @@ struct KeyAction {
 };
 
 using KeystrokeScript = std::vector<KeyAction>;
+
+// The characters a script types, Enter as '\n' and Tab as '\t'.
+std::u32string typedText(const KeystrokeScript& script);
+
+// Characters named by their code points ("U+00E9, U+20AC"), for messages about characters that
+// no key can type.
+std::string describeCharacters(std::u32string_view characters);
 
 } // namespace tolvane::platform

@@ -768,16 +768,6 @@ InjectionResult failure(std::string message) {
     return InjectionResult{false, std::move(message)};
 }
 
-std::string describe(const std::u32string& characters) {
-    std::string list;
-    for (char32_t c : characters) {
-        char code[16];
-        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-        list += (list.empty() ? "" : ", ") + std::string(code);
-    }
-    return list;
-}
-
 } // namespace
 
 std::string X11KeystrokeInjector::unavailableReason() {
@@ -883,7 +873,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     } planWiper{plan};
     if (!plan.untypable.empty()) {
         return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
-                       describe(plan.untypable) + ". Rien n'a été tapé.");
+                       describeCharacters(plan.untypable) + ". Rien n'a été tapé.");
     }
 
     typist.watchKeymap();

@@ -47,30 +47,11 @@ std::string keymapText(const std::vector<std::uint32_t>& keysyms) {
     return text;
 }
 
-// The characters in the order they are typed, Enter and Tab as themselves.
-std::u32string typedCharacters(const KeystrokeScript& script) {
-    std::u32string out;
-    for (const KeyAction& action : script) {
-        switch (action.kind) {
-        case KeyAction::Kind::Enter:
-            out += U'\n';
-            break;
-        case KeyAction::Kind::Tab:
-            out += U'\t';
-            break;
-        case KeyAction::Kind::Text:
-            out += action.text;
-            break;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::size_t keysPerKeymap) {
     VirtualKeyPlan plan;
-    const std::u32string typed = typedCharacters(script);
+    const std::u32string typed = typedText(script);
     for (char32_t c : typed) {
         if (keysymOf(c) == XKB_KEY_NoSymbol && plan.untypable.find(c) == std::u32string::npos) {
             plan.untypable += c;

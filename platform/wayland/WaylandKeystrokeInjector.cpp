@@ -35,7 +35,6 @@ const char* const kUnsupported =
 
 struct Toplevel {
     zwlr_foreign_toplevel_handle_v1* handle = nullptr;
-    std::string title;
     std::string appId;
     bool activated = false;
     bool pendingActivated = false;
@@ -174,9 +173,7 @@ struct WaylandKeystrokeInjector::Session {
     static constexpr zwlr_foreign_toplevel_manager_v1_listener managerListener{newToplevel,
                                                                                finished};
 
-    static void title(void* data, zwlr_foreign_toplevel_handle_v1*, const char* text) {
-        static_cast<Toplevel*>(data)->title = text;
-    }
+    static void title(void*, zwlr_foreign_toplevel_handle_v1*, const char*) {}
     static void appId(void* data, zwlr_foreign_toplevel_handle_v1*, const char* text) {
         static_cast<Toplevel*>(data)->appId = text;
     }
@@ -268,16 +265,6 @@ bool sendKeymap(zwp_virtual_keyboard_v1* keyboard, const std::string& keymap) {
     return ok;
 }
 
-std::string describe(const std::u32string& characters) {
-    std::string out;
-    for (char32_t c : characters) {
-        char code[16];
-        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-        out += (out.empty() ? "" : ", ") + std::string(code);
-    }
-    return out;
-}
-
 void wipe(VirtualKeyPlan& plan) {
     for (auto& segment : plan.segments) {
         std::fill(segment.keymap.begin(), segment.keymap.end(), '\0');
@@ -326,7 +313,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     VirtualKeyPlan plan = planVirtualKeys(script);
     if (!plan.untypable.empty()) {
         return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
-                       describe(plan.untypable) + ". Rien n'a été tapé.");
+                       describeCharacters(plan.untypable) + ". Rien n'a été tapé.");
     }
 
     // The program's window: the first that appears after the launch.

@@ -3,10 +3,10 @@
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/CoreDumps.h"
 #include "platform/linux/ProcessLauncher.h"
-#include "platform/linux/QtClipboard.h"
-#include "platform/linux/QtFileDialog.h"
-#include "platform/linux/QtMessageBox.h"
 #include "platform/linux/StopSignals.h"
+#include "platform/qt/QtClipboard.h"
+#include "platform/qt/QtFileDialog.h"
+#include "platform/qt/QtMessageBox.h"
 #include "platform/session/KeystrokeBackend.h"
 #include "ui/FormHost.h"
 #include "ui/Style.h"
@@ -40,12 +40,12 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("org.tolvane.Tolvane"));
     tolvane::ui::setUpApplication();
 
-    desktop::QtMessageBox messageBox;
-    desktop::QtFileDialog fileDialog;
+    tolvane::platform::qt::QtMessageBox messageBox;
+    tolvane::platform::qt::QtFileDialog fileDialog;
     desktop::ProcessLauncher launcher;
     namespace session = tolvane::platform::session;
     const auto injector = session::makeKeystrokeInjector(session::detectDisplayServer());
-    desktop::QtClipboard clipboard;
+    tolvane::platform::qt::QtClipboard clipboard;
     // Installed, or beside the executable's tree (build tree, relocated install).
     desktop::CanberraSound sound({TOLVANE_DATA_DIR, (QCoreApplication::applicationDirPath() +
                                                      QStringLiteral("/../share/tolvane"))

@@ -11,7 +11,7 @@
 #include "delivery/Scripts.h"
 #include "engine/CharacterClasses.h"
 #include "platform/linux/ProcessLauncher.h"
-#include "platform/linux/X11KeystrokeInjector.h"
+#include "platform/x11/X11KeystrokeInjector.h"
 
 #include <algorithm>
 #include <chrono>
@@ -149,7 +149,7 @@ int main() {
     std::printf("script: %zu characters, %zu lines\n", text.size(), lines.size());
 
     platform::linux_desktop::ProcessLauncher launcher;
-    platform::linux_desktop::X11KeystrokeInjector injector;
+    platform::x11::X11KeystrokeInjector injector;
     {
         injector.beforeLaunch();
         const auto target = launcher.startProgram("/usr/bin/mousepad");

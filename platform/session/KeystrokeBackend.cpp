@@ -1,7 +1,7 @@
 #include "platform/session/KeystrokeBackend.h"
 
-#include "platform/linux/X11KeystrokeInjector.h"
 #include "platform/wayland/WaylandKeystrokeInjector.h"
+#include "platform/x11/X11KeystrokeInjector.h"
 
 #include <cstdlib>
 #include <string_view>
@@ -24,7 +24,7 @@ std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server) {
     if (server == DisplayServer::Wayland) {
         return std::make_unique<wayland::WaylandKeystrokeInjector>();
     }
-    return std::make_unique<linux_desktop::X11KeystrokeInjector>();
+    return std::make_unique<x11::X11KeystrokeInjector>();
 }
 
 } // namespace tolvane::platform::session

@@ -2,7 +2,7 @@
 // over, and only when the text it serves is still ours.
 #include "DesktopHelpers.h"
 
-#include "platform/linux/QtClipboard.h"
+#include "platform/qt/QtClipboard.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -42,7 +42,7 @@ TEST_P(ClipboardManager, ClearsOnlyOurText) {
     char name[] = "e2e_tests";
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
-    tolvane::platform::linux_desktop::QtClipboard clipboard(600000);
+    tolvane::platform::qt::QtClipboard clipboard(600000);
     clipboard.setSecretText("motdepasse-123");
     pump(200);
     ASSERT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), "motdepasse-123");

@@ -7,7 +7,7 @@
 #include "engine/Generator.h"
 #include "platform/KernelRandomSource.h"
 #include "platform/linux/ProcessLauncher.h"
-#include "platform/linux/X11KeystrokeInjector.h"
+#include "platform/x11/X11KeystrokeInjector.h"
 
 #include <gtest/gtest.h>
 
@@ -97,7 +97,7 @@ protected:
     }
 
     platform::linux_desktop::ProcessLauncher launcher_;
-    platform::linux_desktop::X11KeystrokeInjector injector_;
+    platform::x11::X11KeystrokeInjector injector_;
     std::vector<pid_t> started_;
     std::string keymapBefore_;
 };
@@ -244,7 +244,7 @@ TEST(OtherProgramDelivery, TabsAndEntersReachATerminalReader) {
     const auto script = delivery::otherProgramScript({U"alice\tpass-1\tC0FFEE00", U"bob\tpass-2"},
                                                      delivery::columnTitleLine(true));
     platform::linux_desktop::ProcessLauncher launcher;
-    platform::linux_desktop::X11KeystrokeInjector injector;
+    platform::x11::X11KeystrokeInjector injector;
     injector.beforeLaunch();
     const auto target = launcher.startProgram(program.string());
     ASSERT_TRUE(target.started) << target.error;
@@ -298,7 +298,7 @@ TEST(OtherProgramDelivery, WindowOfAProcessStartedMeanwhileReceivesNothing) {
     const fs::path dir = fs::temp_directory_path() / ("tolvane-late-" + std::to_string(getpid()));
     fs::create_directories(dir);
     const fs::path out = dir / "received";
-    platform::linux_desktop::X11KeystrokeInjector injector({3000, 3000, 5000, 15000});
+    platform::x11::X11KeystrokeInjector injector({3000, 3000, 5000, 15000});
     injector.beforeLaunch();
     platform::linux_desktop::ProcessLauncher launcher;
     platform::LaunchResult target = launcher.startProgram("/bin/true");

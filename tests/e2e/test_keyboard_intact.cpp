@@ -9,7 +9,7 @@
 #include "delivery/Scripts.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/StopSignals.h"
-#include "platform/linux/X11KeystrokeInjector.h"
+#include "platform/x11/X11KeystrokeInjector.h"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +93,7 @@ protected:
     platform::linux_desktop::ProcessLauncher launcher_;
     // A window manager still catching up with earlier keymap changes may take its time to
     // map a new window on a loaded machine.
-    platform::linux_desktop::X11KeystrokeInjector injector_{{30000, 10000, 5000, 15000}};
+    platform::x11::X11KeystrokeInjector injector_{{30000, 10000, 5000, 15000}};
 };
 
 TEST_P(KeyboardIntact, IntoMousepad) {
@@ -249,7 +249,7 @@ TEST_P(Interruptions, SigkillLeavesNoKeyDown) {
     ASSERT_GE(typist, 0);
     if (typist == 0) {
         platform::linux_desktop::ProcessLauncher launcher;
-        platform::linux_desktop::X11KeystrokeInjector injector;
+        platform::x11::X11KeystrokeInjector injector;
         injector.beforeLaunch();
         const auto target = launcher.startTextEditor();
         if (target.started) {

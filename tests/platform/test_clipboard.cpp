@@ -1,4 +1,4 @@
-#include "platform/linux/QtClipboard.h"
+#include "platform/qt/QtClipboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-using tolvane::platform::linux_desktop::QtClipboard;
+using tolvane::platform::qt::QtClipboard;
 
 namespace {
 

@@ -120,7 +120,7 @@ TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {
 
 } // namespace
 
-#include "platform/linux/X11KeystrokeInjector.h"
+#include "platform/x11/X11KeystrokeInjector.h"
 
 namespace {
 
@@ -151,7 +151,7 @@ TEST_P(Sessions, KeystrokesAreRefusedWhereTheyCannotArrive) {
     setOrUnset("DISPLAY", p.display);
     setOrUnset("WAYLAND_DISPLAY", p.wayland);
     setOrUnset("XDG_SESSION_TYPE", p.sessionType);
-    tolvane::platform::linux_desktop::X11KeystrokeInjector injector;
+    tolvane::platform::x11::X11KeystrokeInjector injector;
     EXPECT_EQ(injector.unavailableReason().rfind(p.message, 0), 0u) << injector.unavailableReason();
 }
 

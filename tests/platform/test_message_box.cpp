@@ -1,4 +1,4 @@
-#include "platform/linux/QtMessageBox.h"
+#include "platform/qt/QtMessageBox.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -33,7 +33,7 @@ Shown showAndAnswer(MessageButtons buttons, const std::string& title, const QStr
             }
         }
     });
-    linux_desktop::QtMessageBox messageBox;
+    qt::QtMessageBox messageBox;
     pressed = messageBox.show("Souhaitez-vous réellement quitter le programme ?",
                               MessageIcon::Question, buttons, title);
     return shown;

@@ -2,7 +2,7 @@
 
 #include "platform/FileDialog.h"
 
-namespace tolvane::platform::linux_desktop {
+namespace tolvane::platform::qt {
 
 // Qt's open-file dialog. A filter's description is shown as written; its pattern is read the
 // Linux way: "*.exe", written for a platform whose programs end so, shows the executable
@@ -14,4 +14,4 @@ public:
                                                const std::string& initialPath) override;
 };
 
-} // namespace tolvane::platform::linux_desktop
+} // namespace tolvane::platform::qt

@@ -1,9 +1,9 @@
-#include "platform/linux/QtMessageBox.h"
+#include "platform/qt/QtMessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-namespace tolvane::platform::linux_desktop {
+namespace tolvane::platform::qt {
 
 MessageAnswer QtMessageBox::show(const std::string& text, MessageIcon icon, MessageButtons buttons,
                                  const std::string& title) {
@@ -48,4 +48,4 @@ MessageAnswer QtMessageBox::show(const std::string& text, MessageIcon icon, Mess
     }
 }
 
-} // namespace tolvane::platform::linux_desktop
+} // namespace tolvane::platform::qt

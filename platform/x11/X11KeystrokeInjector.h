@@ -7,7 +7,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace tolvane::platform::linux_desktop {
+namespace tolvane::platform::x11 {
 
 // Types into the window of the program just started, through XTest, and nowhere else:
 // it waits (bounded) for that window, activates it, and types only while it holds the focus,
@@ -35,4 +35,4 @@ private:
     std::map<pid_t, unsigned long long> processesBefore_; // process id: its start time
 };
 
-} // namespace tolvane::platform::linux_desktop
+} // namespace tolvane::platform::x11

@@ -2,7 +2,7 @@
 
 #include "platform/MessageBox.h"
 
-namespace tolvane::platform::linux_desktop {
+namespace tolvane::platform::qt {
 
 class QtMessageBox final : public MessageBox {
 public:
@@ -10,4 +10,4 @@ public:
                        const std::string& title) override;
 };
 
-} // namespace tolvane::platform::linux_desktop
+} // namespace tolvane::platform::qt

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QTimer>
 
-namespace tolvane::platform::linux_desktop {
+namespace tolvane::platform::qt {
 
 // The clipboard, holding our text for a limited time only, marked secret for clipboard
 // managers. Cleared after the delay, and when the program ends, if it still holds our text,
@@ -26,4 +26,4 @@ private:
     QString ours_;
 };
 
-} // namespace tolvane::platform::linux_desktop
+} // namespace tolvane::platform::qt

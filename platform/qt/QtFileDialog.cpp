@@ -1,4 +1,4 @@
-#include "platform/linux/QtFileDialog.h"
+#include "platform/qt/QtFileDialog.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -6,7 +6,7 @@
 #include <QFileSystemModel>
 #include <QSortFilterProxyModel>
 
-namespace tolvane::platform::linux_desktop {
+namespace tolvane::platform::qt {
 
 namespace {
 
@@ -86,4 +86,4 @@ std::optional<std::string> QtFileDialog::getOpenFileName(const std::string& titl
     return dialog.selectedFiles().front().toStdString();
 }
 
-} // namespace tolvane::platform::linux_desktop
+} // namespace tolvane::platform::qt

@@ -1,4 +1,4 @@
-#include "platform/linux/QtClipboard.h"
+#include "platform/qt/QtClipboard.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <xcb/xcb.h>
 
-namespace tolvane::platform::linux_desktop {
+namespace tolvane::platform::qt {
 
 QtClipboard::QtClipboard(int clearAfterMs, QObject* parent) : QObject(parent) {
     timer_.setSingleShot(true);
@@ -70,4 +70,4 @@ bool QtClipboard::releaseToNobody() {
     return true;
 }
 
-} // namespace tolvane::platform::linux_desktop
+} // namespace tolvane::platform::qt

@@ -1,0 +1,85 @@
+#include "platform/linux/Processes.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <unistd.h>
+
+namespace tolvane::platform::linux_desktop {
+
+ProcessStat parseStat(std::string_view line) {
+    ProcessStat result;
+    // The name ends at the last parenthesis: a name may hold ") " itself.
+    const auto close = line.rfind(')');
+    if (close == std::string_view::npos) {
+        return result;
+    }
+    const std::string rest(line.substr(close + 1));
+    // After the name: state, ppid, then 17 fields before the start time.
+    char state = 0;
+    int ppid = 0;
+    unsigned long long start = 0;
+    const int read =
+        std::sscanf(rest.c_str(),
+                    " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d "
+                    "%llu",
+                    &state, &ppid, &start);
+    if (read >= 2 && ppid >= 0) {
+        result.parent = ppid;
+        result.startTime = read == 3 ? start : 0;
+    }
+    return result;
+}
+
+ProcessStat statOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string content((std::istreambuf_iterator<char>(stat)),
+                              std::istreambuf_iterator<char>());
+    return parseStat(content);
+}
+
+std::map<pid_t, unsigned long long> runningProcesses() {
+    std::map<pid_t, unsigned long long> processes;
+    struct DirCloser {
+        void operator()(DIR* dir) const { closedir(dir); }
+    };
+    std::unique_ptr<DIR, DirCloser> proc(opendir("/proc"));
+    if (!proc) {
+        return processes;
+    }
+    while (const dirent* entry = readdir(proc.get())) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && end && *end == 0) {
+            processes[static_cast<pid_t>(pid)] = statOf(static_cast<pid_t>(pid)).startTime;
+        }
+    }
+    return processes;
+}
+
+bool descendsFrom(pid_t pid, pid_t ancestor) {
+    for (int depth = 0; pid > 1 && depth < 32; ++depth) {
+        if (pid == ancestor) {
+            return true;
+        }
+        pid = statOf(pid).parent;
+    }
+    return false;
+}
+
+std::string executableOf(pid_t pid) {
+    char real[PATH_MAX];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t n = readlink(link.c_str(), real, sizeof real - 1);
+    if (n <= 0) {
+        return {};
+    }
+    real[n] = 0;
+    return real;
+}
+
+} // namespace tolvane::platform::linux_desktop

@@ -1,0 +1,218 @@
+#include "platform/x11/KeymapSession.h"
+
+#include "platform/Wipe.h"
+
+#include <X11/Xlib-xcb.h>
+#include <xkbcommon/xkbcommon-x11.h>
+
+#include <algorithm>
+#include <iterator>
+
+namespace tolvane::platform::x11 {
+
+namespace {
+
+// Every per-key component of a keymap: what lending a key may change, and what is given back.
+constexpr unsigned kKeyComponents = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyBehaviorsMask |
+                                    XkbExplicitComponentsMask | XkbModifierMapMask |
+                                    XkbVirtualModMapMask;
+
+// Whether the live map still gives the key exactly what was lent to it.
+bool holds(XkbDescPtr live, const xkb::SpareBinding& b) {
+    const auto kc = static_cast<KeyCode>(b.keycode);
+    if (kc < live->min_key_code || kc > live->max_key_code || XkbKeyNumGroups(live, kc) != 1) {
+        return false;
+    }
+    const int width = b.keysyms[1] ? 2 : 1;
+    if (XkbKeyGroupsWidth(live, kc) != width) {
+        return false;
+    }
+    const KeySym* syms = XkbKeySymsPtr(live, kc);
+    return syms[0] == b.keysyms[0] && (width == 1 || syms[1] == b.keysyms[1]);
+}
+
+// A copy of the map held characters lent: overwritten before it is freed.
+void wipeSyms(XkbDescPtr desc) {
+    if (desc && desc->map && desc->map->syms) {
+        wipeBytes(desc->map->syms, desc->map->size_syms * sizeof(KeySym));
+    }
+}
+
+} // namespace
+
+bool KeymapSession::load() {
+    xcb_connection_t* conn = XGetXCBConnection(d_);
+    if (!conn || !xkb_x11_setup_xkb_extension(
+                     conn, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                     XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr)) {
+        return false;
+    }
+    context_.reset(xkb_context_new(XKB_CONTEXT_NO_FLAGS));
+    const int32_t device = xkb_x11_get_core_keyboard_device_id(conn);
+    if (!context_ || device < 0) {
+        return false;
+    }
+    keymap_.reset(
+        xkb_x11_keymap_new_from_device(context_.get(), conn, device, XKB_KEYMAP_COMPILE_NO_FLAGS));
+    XkbStateRec state{};
+    if (!keymap_ || XkbGetState(d_, XkbUseCoreKbd, &state) != Success) {
+        return false;
+    }
+    group_ = state.group;
+    lockedMods_ = state.locked_mods;
+    latchedMods_ = state.latched_mods;
+    original_.reset(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+    return original_ && original_->map && original_->server && original_->map->modmap;
+}
+
+std::vector<std::uint32_t>
+KeymapSession::empty(const std::vector<std::uint32_t>& candidates) const {
+    std::vector<std::uint32_t> keys;
+    const XkbDescPtr x = original_.get();
+    for (std::uint32_t kc : candidates) {
+        if (kc < x->min_key_code || kc > x->max_key_code) {
+            continue;
+        }
+        if (XkbKeyNumGroups(x, kc) == 0 && XkbKeyNumSyms(x, kc) == 0 && !XkbKeyHasActions(x, kc) &&
+            x->server->behaviors[kc].type == 0 && x->server->c_explicit[kc] == 0 &&
+            x->map->modmap[kc] == 0 && x->server->vmodmap[kc] == 0) {
+            keys.push_back(kc);
+        }
+    }
+    return keys;
+}
+
+void KeymapSession::clearLocks() {
+    if (lockedMods_ || latchedMods_) {
+        XkbLockModifiers(d_, XkbUseCoreKbd, lockedMods_, 0);
+        XkbLatchModifiers(d_, XkbUseCoreKbd, latchedMods_, 0);
+        locksCleared_ = true;
+    }
+}
+
+void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings) {
+    unbind();
+    if (bindings.empty()) {
+        return;
+    }
+    DescPtr live(XkbGetMap(d_, XkbKeySymsMask, XkbUseCoreKbd));
+    if (!live) {
+        return;
+    }
+    std::vector<KeyCode> keys;
+    for (const auto& b : bindings) {
+        const auto kc = static_cast<KeyCode>(b.keycode);
+        const int width = b.keysyms[1] ? 2 : 1;
+        KeySym* syms = XkbResizeKeySyms(live.get(), kc, width);
+        if (!syms) {
+            continue;
+        }
+        syms[0] = b.keysyms[0];
+        if (width == 2) {
+            syms[1] = b.keysyms[1];
+        }
+        XkbSymMapPtr map = &live->map->key_sym_map[kc];
+        map->kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
+        map->group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
+        map->width = static_cast<unsigned char>(width);
+        lent_.push_back(b);
+        keys.push_back(kc);
+    }
+    send(live.get(), keys, XkbKeySymsMask);
+    wipeSyms(live.get());
+}
+
+void KeymapSession::unbind() {
+    if (lent_.empty()) {
+        return;
+    }
+    DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+    std::vector<KeyCode> keys;
+    const XkbDescPtr before = original_.get();
+    for (const auto& b : lent_) {
+        const auto kc = static_cast<KeyCode>(b.keycode);
+        if (!live || !live->server || !live->map->modmap || !holds(live.get(), b)) {
+            continue;
+        }
+        XkbSymMapRec& now = live->map->key_sym_map[kc];
+        const XkbSymMapRec& was = before->map->key_sym_map[kc];
+        std::copy(std::begin(was.kt_index), std::end(was.kt_index), now.kt_index);
+        now.group_info = was.group_info;
+        now.width = was.width;
+        live->server->key_acts[kc] = before->server->key_acts[kc];
+        live->server->behaviors[kc] = before->server->behaviors[kc];
+        live->server->c_explicit[kc] = before->server->c_explicit[kc];
+        live->server->vmodmap[kc] = before->server->vmodmap[kc];
+        live->map->modmap[kc] = before->map->modmap[kc];
+        keys.push_back(kc);
+    }
+    wipeRecords(lent_);
+    if (live) {
+        send(live.get(), keys, kKeyComponents);
+        wipeSyms(live.get());
+    }
+}
+
+bool KeymapSession::stillTypes(const xkb::PlanSegment& segment,
+                               const xkb::ModifierKeys& modifiers) {
+    xcb_connection_t* conn = XGetXCBConnection(d_);
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> fresh(
+        xkb_x11_keymap_new_from_device(context_.get(), conn,
+                                       xkb_x11_get_core_keyboard_device_id(conn),
+                                       XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    XkbStateRec state{};
+    if (!fresh || XkbGetState(d_, XkbUseCoreKbd, &state) != Success) {
+        return false;
+    }
+    if (state.group != group_) {
+        return false;
+    }
+    const xkb::ModifierKeys now = xkb::findModifierKeys(fresh.get());
+    if (now.shiftKeycode != modifiers.shiftKeycode || now.shiftMask != modifiers.shiftMask ||
+        now.level3Keycode != modifiers.level3Keycode || now.level3Mask != modifiers.level3Mask) {
+        return false;
+    }
+    return std::all_of(segment.keys.begin(), segment.keys.end(), [&](const auto& key) {
+        return xkb::translate(fresh.get(), group_, modifiers, {}, key.press) == key.character;
+    });
+}
+
+void KeymapSession::restore() {
+    unbind();
+    if (locksCleared_) {
+        XkbLatchModifiers(d_, XkbUseCoreKbd, latchedMods_, latchedMods_);
+        XkbLockModifiers(d_, XkbUseCoreKbd, lockedMods_, lockedMods_);
+        locksCleared_ = false;
+    }
+    XSync(d_, False);
+}
+
+// Sends the given components of the keys from the first to the last of these, from a
+// description, in one request.
+void KeymapSession::send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components) {
+    if (keys.empty()) {
+        return;
+    }
+    const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+    const KeyCode first = *low;
+    const auto count = static_cast<unsigned char>(*high - *low + 1);
+    XkbMapChangesRec changes{};
+    changes.changed = static_cast<unsigned short>(components);
+    changes.first_key_sym = first;
+    changes.num_key_syms = count;
+    changes.first_key_act = first;
+    changes.num_key_acts = count;
+    changes.first_key_behavior = first;
+    changes.num_key_behaviors = count;
+    changes.first_key_explicit = first;
+    changes.num_key_explicit = count;
+    changes.first_modmap_key = first;
+    changes.num_modmap_keys = count;
+    changes.first_vmodmap_key = first;
+    changes.num_vmodmap_keys = count;
+    XkbChangeMap(d_, from, &changes);
+    XSync(d_, False);
+}
+
+} // namespace tolvane::platform::x11

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "platform/ProgramLauncher.h"
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <sys/types.h>
+#include <vector>
+
+namespace tolvane::platform::x11 {
+
+// The window keystrokes are meant for: found among the top-level windows, activated, watched
+// for the focus, and asked whether it has read what was sent.
+class TargetWindow {
+public:
+    struct Waits {
+        std::chrono::milliseconds window; // for the started program's window to appear
+        std::chrono::milliseconds focus;  // for it to take the focus once asked
+        std::chrono::milliseconds settle; // for it to read what was typed
+    };
+
+    TargetWindow(Display* d, Waits waits);
+
+    // The top-level windows: the window manager's list, or without one the viewable
+    // children of the root.
+    std::vector<Window> topLevels();
+    Window activeWindow();
+
+    // The started program's window: by its process, or for a program that hands the request
+    // to an instance of itself already running (and then exits), a new window of that same
+    // program, owned by a process that was running before the launch, that comes up and takes
+    // the focus. Any other window, a program the user starts meanwhile included, is never a
+    // target. False when none came in time.
+    bool find(const LaunchResult& target, const std::vector<unsigned long>& windowsBefore,
+              const std::map<pid_t, unsigned long long>& processesBefore);
+    Window window() const { return window_; }
+
+    // Asks the window manager to activate the window (a client message, as a pager does;
+    // keystrokes themselves are never sent as events), then waits for the focus.
+    bool activate();
+
+    // Whether the keyboard focus is on the window or inside it. One round trip; the windows
+    // already seen are remembered, so the check stays cheap enough to make before every key.
+    bool holdsFocus();
+    bool viewable();
+
+    // Answers to pings come back to the root window: GTK sends them to the clients that
+    // select SubstructureNotify there, Qt to those that select StructureNotify.
+    void listenForAnswers();
+
+    // Waits until the window has read everything sent so far: the answer to a ping comes
+    // after the keys before it, and carries back the ping's own timestamp, never used twice.
+    // Without ping support, a short fixed wait. False when it did not answer in time (or the
+    // program is asked to end): what it has read is then unknown. Other events read meanwhile
+    // go to the given function.
+    bool settle(const std::function<void(const XEvent&)>& otherEvent);
+
+private:
+    bool windowManager();
+    bool viewable(Window w);
+    bool supportsPing();
+
+    Display* d_;
+    Waits waits_;
+    Window root_ = 0;
+    Window window_ = 0;
+    Atom clientList_, wmPid_, activeWindow_, wmProtocols_, ping_, supportingCheck_;
+    Window lastFocus_ = 0;
+    bool lastAnswer_ = false;
+};
+
+} // namespace tolvane::platform::x11

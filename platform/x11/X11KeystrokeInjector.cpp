@@ -1,0 +1,307 @@
+#include "platform/x11/X11KeystrokeInjector.h"
+
+#include "platform/Wipe.h"
+#include "platform/linux/ProcessLauncher.h"
+#include "platform/linux/Processes.h"
+#include "platform/linux/StopSignals.h"
+#include "platform/x11/KeymapSession.h"
+#include "platform/x11/TargetWindow.h"
+#include "platform/x11/X11Display.h"
+#include "platform/x11/XTestKeyboard.h"
+#include "platform/xkb/KeyPlanner.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace tolvane::platform::x11 {
+
+namespace {
+
+using linux_desktop::stopRequested;
+
+bool waylandSession() {
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (type && std::string(type) == "wayland") || (wayland && *wayland);
+}
+
+TargetWindow::Waits waits(const X11KeystrokeInjector::Limits& limits) {
+    return {std::chrono::milliseconds(limits.windowMs), std::chrono::milliseconds(limits.focusMs),
+            std::chrono::milliseconds(limits.settleMs)};
+}
+
+bool alive(pid_t pid) {
+    return pid > 0 && !linux_desktop::childHasExited(pid);
+}
+
+// Keys sent under one server grab: a line, or this many.
+constexpr std::size_t kChunk = 256;
+constexpr int kPauseBetweenGrabsUs = 300;
+// Key requests sent at once: far below the smallest request buffer Xlib allows (2,048 bytes),
+// so Xlib never sends a part of them on its own. A press takes at most six requests.
+constexpr std::size_t kFlushBytes = 1024;
+constexpr std::size_t kLongestPressBytes = 6 * 36;
+
+class ServerGrab {
+public:
+    explicit ServerGrab(Display* d) : d_(d) { XGrabServer(d_); }
+    ~ServerGrab() {
+        XUngrabServer(d_);
+        XFlush(d_);
+    }
+    ServerGrab(const ServerGrab&) = delete;
+    ServerGrab& operator=(const ServerGrab&) = delete;
+
+private:
+    Display* d_;
+};
+
+InjectionResult failure(std::string message) {
+    return InjectionResult{false, std::move(message)};
+}
+
+} // namespace
+
+std::string X11KeystrokeInjector::unavailableReason() {
+    if (waylandSession()) {
+        return "Cette session graphique utilise Wayland : Tolvane ne peut pas y taper dans un "
+               "autre programme. Choisissez « Vers le presse-papier ».";
+    }
+    const ErrorHandlerScope errors;
+    DisplayPtr d(XOpenDisplay(nullptr));
+    if (!d) {
+        return "Aucun affichage X11 n'est accessible : la frappe dans un autre programme est "
+               "impossible.";
+    }
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(d.get(), &event, &error, &major, &minor)) {
+        return "L'extension XTest du serveur X est absente : la frappe dans un autre programme "
+               "est impossible.";
+    }
+    int opcode = 0;
+    major = XkbMajorVersion;
+    minor = XkbMinorVersion;
+    if (!XkbQueryExtension(d.get(), &opcode, &event, &error, &major, &minor)) {
+        return "L'extension XKB du serveur X est absente : la frappe dans un autre programme "
+               "est impossible.";
+    }
+    return {};
+}
+
+void X11KeystrokeInjector::beforeLaunch() {
+    windowsBefore_.clear();
+    processesBefore_ = linux_desktop::runningProcesses();
+    const ErrorHandlerScope errors;
+    DisplayPtr d(XOpenDisplay(nullptr));
+    if (!d) {
+        return;
+    }
+    TargetWindow windows(d.get(), waits(limits_));
+    for (Window w : windows.topLevels()) {
+        windowsBefore_.push_back(w);
+    }
+    if (Window active = windows.activeWindow()) {
+        windowsBefore_.push_back(active);
+    }
+}
+
+InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
+                                               const KeystrokeScript& script) {
+    const ErrorHandlerScope errors;
+    DisplayPtr display(XOpenDisplay(nullptr));
+    if (!display) {
+        return failure("Aucun affichage X11 n'est accessible : rien n'a été tapé.");
+    }
+    Display* d = display.get();
+    TargetWindow window(d, waits(limits_));
+    XTestKeyboard keyboard(d, std::chrono::milliseconds(limits_.releaseMs));
+
+    // The started program is reaped whenever it ends, not while its window is looked for.
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() { linux_desktop::reapWhenExited(pid); }
+    } reaper{target.pid};
+    const std::string endingBeforeTyping = "Tolvane doit se fermer : rien n'a été tapé.";
+    const bool found = window.find(target, windowsBefore_, processesBefore_);
+    if (stopRequested()) {
+        return failure(endingBeforeTyping);
+    }
+    if (!found) {
+        return failure("La fenêtre de « " + target.program +
+                       " » n'est pas apparue : rien n'a été tapé.");
+    }
+    if (!window.activate()) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
+        return failure("La fenêtre de « " + target.program +
+                       " » n'a pas pris le focus : rien n'a été tapé.");
+    }
+    if (!keyboard.keysReleased()) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
+        return failure("Des touches du clavier restent enfoncées : relâchez-les, puis générez à "
+                       "nouveau. Rien n'a été tapé.");
+    }
+
+    KeymapSession keymap(d);
+    if (!keymap.load()) {
+        return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
+    }
+    const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.keymap());
+    xkb::KeyPlan plan =
+        xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
+                            keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script);
+    // The plan spells out every password: it is wiped however typing ends.
+    struct PlanWiper {
+        xkb::KeyPlan& plan;
+        ~PlanWiper() {
+            for (xkb::PlanSegment& segment : plan.segments) {
+                wipeRecords(segment.bindings);
+                wipeRecords(segment.keys);
+            }
+            wipe(plan.untypable);
+        }
+    } planWiper{plan};
+    if (!plan.untypable.empty()) {
+        return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
+                       describeCharacters(plan.untypable) + ". Rien n'a été tapé.");
+    }
+
+    keyboard.watchKeymap();
+    window.listenForAnswers();
+    keymap.clearLocks();
+    std::uint32_t held = 0;
+    auto hold = [&](std::uint32_t mods) {
+        const std::pair<std::uint32_t, std::uint32_t> keys[] = {
+            {modifiers.shiftMask, modifiers.shiftKeycode},
+            {modifiers.level3Mask, modifiers.level3Keycode}};
+        for (auto [mask, keycode] : keys) {
+            if (!mask || !keycode) {
+                continue;
+            }
+            const bool want = (mods & mask) != 0;
+            const bool have = (held & mask) != 0;
+            if (want != have) {
+                keyboard.press(keycode, want);
+                held = want ? (held | mask) : (held & ~mask);
+            }
+        }
+    };
+    // Every key pressed is released before the request buffer goes to the server.
+    auto typeKey = [&](const auto& press) {
+        if (keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
+            hold(0);
+            keyboard.flush();
+        }
+        hold(press.mods);
+        keyboard.press(press.keycode, true);
+        keyboard.press(press.keycode, false);
+    };
+    auto stop = [&](std::string why) {
+        hold(0);
+        keyboard.flush(true);
+        return failure(std::move(why));
+    };
+    auto settle = [&] {
+        keyboard.flush(true);
+        return window.settle([&](const XEvent& e) { keyboard.note(e); });
+    };
+    const std::string interrupted = "Tolvane doit se fermer : la frappe a été interrompue, "
+                                    "vérifiez le texte reçu.";
+    const std::string silent = "La fenêtre de « " + target.program +
+                               " » ne répond plus : la frappe a été interrompue, vérifiez le "
+                               "texte reçu.";
+    const std::string changed =
+        "La disposition du clavier a changé pendant la frappe : la frappe a été interrompue.";
+
+    keyboard.flush(true);
+    keyboard.drain();
+    bool first = true;
+    for (const xkb::PlanSegment& segment : plan.segments) {
+        if (!segment.bindings.empty()) {
+            if (!first) {
+                // Spare keys are rebound only under keys the target has read.
+                hold(0);
+                if (!settle()) {
+                    return stop(stopRequested() ? interrupted : silent);
+                }
+            }
+            keymap.bind(segment.bindings);
+            keyboard.drain();
+        }
+        first = false;
+        // The plan is checked against the live keymap, spare keys in place, before any key.
+        if (!keymap.stillTypes(segment, modifiers)) {
+            return stop(changed);
+        }
+        const auto& keys = segment.keys;
+        for (std::size_t begin = 0; begin < keys.size();) {
+            // A line at a time (at most kChunk keys), the server serves no other client between
+            // the checks and the keys: a window that takes the focus or the keyboard receives
+            // none of them.
+            std::size_t end = begin;
+            while (end < keys.size() && end - begin < kChunk && !keys[end].endsLine) {
+                ++end;
+            }
+            if (end < keys.size() && end - begin < kChunk) {
+                ++end; // the Enter that ends the line
+            }
+            if (stopRequested()) {
+                return stop(interrupted);
+            }
+            {
+                const ServerGrab grab(d);
+                if (!window.holdsFocus()) {
+                    if (target.pid > 0 && !alive(target.pid) && !window.viewable()) {
+                        return stop("Le programme « " + target.program +
+                                    " » s'est fermé : la frappe a été interrompue.");
+                    }
+                    return stop("La fenêtre de « " + target.program +
+                                " » a perdu le focus : la frappe a été interrompue.");
+                }
+                if (keyboard.grabbedByAnother()) {
+                    return stop("Un autre programme a pris le clavier (menu, verrouillage de "
+                                "l'écran, fenêtre surgissante) : la frappe a été interrompue.");
+                }
+                if (!keyboard.idle()) {
+                    return stop("Une touche du clavier est enfoncée ou un modificateur est actif "
+                                "pendant la frappe : la frappe a été interrompue.");
+                }
+                // A change of layout made before the grab has been announced by now.
+                if (keyboard.changed() && !keymap.stillTypes(segment, modifiers)) {
+                    return stop(changed);
+                }
+                for (std::size_t i = begin; i < end; ++i) {
+                    if (stopRequested()) {
+                        return stop(interrupted);
+                    }
+                    typeKey(keys[i].press);
+                }
+                hold(0);
+                keyboard.flush(true);
+            }
+            begin = end;
+            // Let the other clients, the target first, be served between two grabs.
+            std::this_thread::sleep_for(std::chrono::microseconds(kPauseBetweenGrabsUs));
+        }
+    }
+    hold(0);
+    if (!settle()) {
+        return stop(stopRequested() ? interrupted : silent);
+    }
+    // A change after the last key but before the target read it may still have altered it.
+    if (keyboard.changed() && !plan.segments.empty() &&
+        !keymap.stillTypes(plan.segments.back(), modifiers)) {
+        return failure("La disposition du clavier a changé pendant la frappe : vérifiez le "
+                       "texte reçu.");
+    }
+    return InjectionResult{true, {}};
+}
+
+} // namespace tolvane::platform::x11

@@ -1,0 +1,83 @@
+#include "platform/linux/Processes.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace tolvane::platform::linux_desktop;
+
+struct StatCase {
+    const char* name;
+    const char* line;
+    pid_t parent;
+    unsigned long long startTime;
+};
+
+void PrintTo(const StatCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class StatLines : public ::testing::TestWithParam<StatCase> {};
+
+TEST_P(StatLines, ParentAndStartTimeAreRead) {
+    const auto& c = GetParam();
+    const ProcessStat stat = parseStat(c.line);
+    EXPECT_EQ(stat.parent, c.parent);
+    EXPECT_EQ(stat.startTime, c.startTime);
+}
+
+// Fields after the name: state, ppid, pgrp, session, tty, tpgid, flags, minflt, cminflt,
+// majflt, cmajflt, utime, stime, cutime, cstime, priority, nice, threads, itrealvalue,
+// starttime.
+INSTANTIATE_TEST_SUITE_P(
+    Lines, StatLines,
+    ::testing::Values(
+        StatCase{"plain",
+                 "4242 (mousepad) S 17 4242 4242 0 -1 4194560 1 0 0 0 3 1 0 0 20 0 3 0 "
+                 "987654 1000 200",
+                 17, 987654},
+        // A name may hold blanks and parentheses: only the last one ends it.
+        StatCase{"name_with_parentheses",
+                 "77 (a) S 1 (b) R 99 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 "
+                 "0 1 0 5555 1 1",
+                 99, 5555},
+        StatCase{"name_with_blanks",
+                 "12 (Web Content) S 3 12 12 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 "
+                 "0 42",
+                 3, 42},
+        StatCase{"cut_before_start_time", "5 (x) S 2 5 5", 2, 0},
+        StatCase{"no_name", "5 x S 2 5 5", 0, 0}, StatCase{"empty", "", 0, 0},
+        StatCase{"garbage_after_name", "5 (x) ? ? ?", 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        pause();
+        _exit(0);
+    }
+    const auto running = runningProcesses();
+    EXPECT_EQ(statOf(child).parent, getpid());
+    ASSERT_TRUE(running.count(child));
+    ASSERT_TRUE(running.count(getpid()));
+    EXPECT_EQ(running.at(child), statOf(child).startTime);
+    EXPECT_GT(running.at(child), 0u);
+    EXPECT_TRUE(descendsFrom(child, getpid()));
+    EXPECT_TRUE(descendsFrom(child, child));
+    EXPECT_FALSE(descendsFrom(getpid(), child));
+    EXPECT_EQ(executableOf(child), executableOf(getpid()));
+    EXPECT_FALSE(executableOf(getpid()).empty());
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    // Gone: nothing is read, nothing descends from it.
+    EXPECT_EQ(statOf(child).parent, 0);
+    EXPECT_EQ(executableOf(child), "");
+    EXPECT_FALSE(descendsFrom(child, getpid()));
+}
+
+} // namespace

@@ -20,10 +20,8 @@ public:
     void beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
 
-    struct Session;
-
 private:
-    std::unique_ptr<Session> session_;
+    std::unique_ptr<class CompositorSession> session_;
 };
 
 } // namespace tolvane::platform::wayland

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/ProgramLauncher.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct zwp_virtual_keyboard_manager_v1;
+struct zwlr_foreign_toplevel_manager_v1;
+struct zwlr_foreign_toplevel_handle_v1;
+
+namespace tolvane::platform::wayland {
+
+// A window as the compositor's windows list tells of it.
+struct Toplevel {
+    zwlr_foreign_toplevel_handle_v1* handle = nullptr;
+    std::string appId;
+    bool activated = false;
+    bool pendingActivated = false;
+    bool ready = false; // its first state is complete
+    bool closed = false;
+    bool before = false; // already there when the program was started
+};
+
+// A connection to the compositor with what keystrokes need: the seat, the virtual keyboard
+// manager and the windows list, kept up to date as events are dispatched.
+class CompositorSession {
+public:
+    CompositorSession();
+    ~CompositorSession();
+    CompositorSession(const CompositorSession&) = delete;
+    CompositorSession& operator=(const CompositorSession&) = delete;
+
+    bool connected() const { return display != nullptr; }
+    // Both protocols offered, and a seat to type on.
+    bool usable() const { return display && seat && keyboards && windows; }
+    bool alive() const;
+
+    // Handles what the compositor has sent within the time given.
+    void dispatchFor(std::chrono::milliseconds wait);
+    // Every window known now was there before the program was started.
+    void markPresent();
+
+    // The window that appeared since the launch: the only one, or the one named after the
+    // program when several did. Null while there is none, or when it cannot be told.
+    Toplevel* newWindow(const LaunchResult& target, bool& ambiguous) const;
+    bool otherActivated(const Toplevel* target) const;
+
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+    zwp_virtual_keyboard_manager_v1* keyboards = nullptr;
+    zwlr_foreign_toplevel_manager_v1* windows = nullptr;
+    std::vector<std::unique_ptr<Toplevel>> toplevels;
+};
+
+} // namespace tolvane::platform::wayland

@@ -107,6 +107,22 @@ def type_text(text):
         sh("xdotool", "type", "--delay", str(KEY_DELAY_MS), "--", text)
 
 
+def clipboard():
+    """The clipboard's text and the types it is offered in; ("", []) when it is empty."""
+    if WAYLAND:
+        listing = subprocess.run(["wl-paste", "--list-types"], capture_output=True, text=True)
+        text = subprocess.run(["wl-paste", "--no-newline", "--type", "text/plain;charset=utf-8"],
+                              capture_output=True)
+    else:
+        listing = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "TARGETS"],
+                                 capture_output=True, text=True)
+        text = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"],
+                              capture_output=True)
+    if listing.returncode != 0 or text.returncode != 0:
+        return "", []
+    return text.stdout.decode("utf-8"), listing.stdout.split()
+
+
 def click_at(x, y):
     if WAYLAND:
         raise Failure("no pointer on Wayland: these scenarios use the keyboard alone")
@@ -178,25 +194,6 @@ def walk(acc, skip=()):
 def extents(acc):
     e = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     return e.x, e.y, e.width, e.height
-
-
-def document_text(pid):
-    """The text of another program's document, as its accessibility tree shows it."""
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        app = desktop.getChildAtIndex(i)
-        try:
-            if app is None or app.get_process_id() != pid:
-                continue
-        except Exception:  # an application that has gone away
-            continue
-        if os.environ.get("TOLVANE_OUTSIDE_IN_TRACE"):
-            print("  reading", app.name, flush=True)
-        app.set_cache_mask(pyatspi.Atspi.Cache.NONE)
-        for acc in walk(app, skip=("menu bar", "menu")):
-            if acc.getRoleName() == "text" and acc.getState().contains(pyatspi.STATE_EDITABLE):
-                return acc.queryText().getText(0, -1)
-    return None
 
 
 class Box:

@@ -80,6 +80,7 @@ bool PortalKeystrokeInjector::waitFor(const std::function<bool()>& done,
 }
 
 std::string PortalKeystrokeInjector::unavailableReason() {
+    pumpEvents(); // news from the desktop since the last delivery
     if (session_ && session_->isOpen()) {
         return {};
     }

@@ -21,6 +21,12 @@ int milliseconds(std::chrono::milliseconds duration) {
     return static_cast<int>(duration.count());
 }
 
+// Tokens name the portal's Request and Session objects: never twice in the program's life.
+QString newToken() {
+    static unsigned last = 0;
+    return QStringLiteral("tolvane%1").arg(++last);
+}
+
 } // namespace
 
 PortalSession::PortalSession(QDBusConnection bus, Timeouts timeouts)
@@ -48,7 +54,7 @@ bool PortalSession::offered(QDBusConnection bus, std::chrono::milliseconds timeo
 
 std::optional<Answer> PortalSession::request(Step step, const QString& method,
                                              QVariantList arguments, QVariantMap options) {
-    const QString token = QStringLiteral("tolvane%1").arg(++tokens_);
+    const QString token = newToken();
     QString path = requestPath(bus_.baseService(), token);
     options.insert(QStringLiteral("handle_token"), token);
     answered_ = false;
@@ -118,9 +124,9 @@ std::string PortalSession::open() {
     const std::string unreachable =
         "Le bureau n'a pas pris la demande de frappe au clavier : rien n'a été tapé.";
 
-    std::optional<Answer> created = request(
-        Step::CreateSession, QStringLiteral("CreateSession"), {},
-        {{QStringLiteral("session_handle_token"), QStringLiteral("tolvane%1").arg(++tokens_)}});
+    std::optional<Answer> created =
+        request(Step::CreateSession, QStringLiteral("CreateSession"), {},
+                {{QStringLiteral("session_handle_token"), newToken()}});
     if (!created || !created->granted) {
         return created ? created->error : unreachable;
     }

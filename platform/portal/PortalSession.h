@@ -58,7 +58,6 @@ private:
     Timeouts timeouts_;
     QString handle_;
     bool closedByDesktop_ = false;
-    unsigned tokens_ = 0;
     // The answer awaited, while a request runs.
     bool answered_ = false;
     uint code_ = 0;

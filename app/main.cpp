@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     tolvane::platform::qt::QtFileDialog fileDialog;
     desktop::ProcessLauncher launcher;
     namespace session = tolvane::platform::session;
-    const auto injector = session::makeKeystrokeInjector(session::detectDisplayServer());
+    const auto injector =
+        session::makeKeystrokeInjector(session::detectDisplayServer(), messageBox);
     tolvane::platform::qt::QtClipboard clipboard;
     // Installed, or beside the executable's tree (build tree, relocated install).
     desktop::CanberraSound sound({TOLVANE_DATA_DIR, (QCoreApplication::applicationDirPath() +

@@ -1,5 +1,6 @@
 #include "platform/session/KeystrokeBackend.h"
 
+#include "platform/portal/PortalKeystrokeInjector.h"
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 #include "platform/x11/X11KeystrokeInjector.h"
 
@@ -20,11 +21,52 @@ DisplayServer detectDisplayServer() {
     return detectDisplayServer(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE"));
 }
 
-std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server) {
+std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
+                                                         MessageBox& messages) {
     if (server == DisplayServer::Wayland) {
-        return std::make_unique<wayland::WaylandKeystrokeInjector>();
+        return std::make_unique<WaylandKeystrokes>(
+            std::make_unique<wayland::WaylandKeystrokeInjector>(),
+            std::make_unique<portal::PortalKeystrokeInjector>(messages),
+            [] { return portal::PortalKeystrokeInjector::offered(); });
     }
     return std::make_unique<x11::X11KeystrokeInjector>();
+}
+
+WaylandKeystrokes::WaylandKeystrokes(std::unique_ptr<KeystrokeInjector> virtualKeyboard,
+                                     std::unique_ptr<KeystrokeInjector> portal,
+                                     std::function<bool()> portalOffered)
+    : virtualKeyboard_(std::move(virtualKeyboard)), portal_(std::move(portal)),
+      portalOffered_(std::move(portalOffered)) {}
+
+std::string WaylandKeystrokes::unavailableReason() {
+    if (!chosen_) {
+        std::string why = virtualKeyboard_->unavailableReason();
+        if (why.empty()) {
+            chosen_ = virtualKeyboard_.get();
+            return why;
+        }
+        if (!portalOffered_()) {
+            return why; // points to the clipboard
+        }
+        chosen_ = portal_.get();
+    }
+    return chosen_->unavailableReason();
+}
+
+void WaylandKeystrokes::beforeLaunch() {
+    if (chosen_) {
+        chosen_->beforeLaunch();
+    }
+}
+
+InjectionResult WaylandKeystrokes::typeInto(const LaunchResult& target,
+                                            const KeystrokeScript& script) {
+    if (!chosen_) {
+        if (std::string why = unavailableReason(); !why.empty()) {
+            return {false, std::move(why)};
+        }
+    }
+    return chosen_->typeInto(target, script);
 }
 
 } // namespace tolvane::platform::session

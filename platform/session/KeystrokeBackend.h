@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/KeystrokeInjector.h"
+#include "platform/MessageBox.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,7 +17,29 @@ enum class DisplayServer { X11, Wayland };
 DisplayServer detectDisplayServer(const char* waylandDisplay, const char* sessionType);
 DisplayServer detectDisplayServer();
 
-// The keystroke injector for the session.
-std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server);
+// The keystroke injector for the session. The messages are for the desktop's permission,
+// which some Wayland desktops ask for.
+std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
+                                                         MessageBox& messages);
+
+// On Wayland: the compositor's virtual keyboard where it offers one (wlroots desktops),
+// otherwise the desktop portal (GNOME, KDE), otherwise why neither can type. Chosen at the
+// first delivery, and kept once one of them works.
+class WaylandKeystrokes final : public KeystrokeInjector {
+public:
+    WaylandKeystrokes(std::unique_ptr<KeystrokeInjector> virtualKeyboard,
+                      std::unique_ptr<KeystrokeInjector> portal,
+                      std::function<bool()> portalOffered);
+
+    std::string unavailableReason() override;
+    void beforeLaunch() override;
+    InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
+
+private:
+    std::unique_ptr<KeystrokeInjector> virtualKeyboard_;
+    std::unique_ptr<KeystrokeInjector> portal_;
+    std::function<bool()> portalOffered_;
+    KeystrokeInjector* chosen_ = nullptr;
+};
 
 } // namespace tolvane::platform::session

@@ -1,0 +1,210 @@
+#include "platform/portal/PortalSession.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace tolvane::platform::portal {
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+
+int milliseconds(std::chrono::milliseconds duration) {
+    return static_cast<int>(duration.count());
+}
+
+// Tokens name the portal's Request and Session objects: never twice in the program's life.
+QString newToken() {
+    static unsigned last = 0;
+    return QStringLiteral("tolvane%1").arg(++last);
+}
+
+} // namespace
+
+PortalSession::PortalSession(QDBusConnection bus, Timeouts timeouts)
+    : bus_(std::move(bus)), timeouts_(timeouts) {
+    auto* watcher =
+        new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &PortalSession::onVanished);
+}
+
+PortalSession::~PortalSession() {
+    close();
+}
+
+bool PortalSession::offered(QDBusConnection bus, std::chrono::milliseconds timeout) {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get.setArguments({kRemoteDesktop, QStringLiteral("AvailableDeviceTypes")});
+    const QDBusMessage reply = bus.call(get, QDBus::Block, milliseconds(timeout));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        return false;
+    }
+    const QVariant types = reply.arguments().front().value<QDBusVariant>().variant();
+    return (types.toUInt() & kKeyboardDevice) != 0;
+}
+
+std::optional<Answer> PortalSession::request(Step step, const QString& method,
+                                             QVariantList arguments, QVariantMap options) {
+    const QString token = newToken();
+    QString path = requestPath(bus_.baseService(), token);
+    options.insert(QStringLiteral("handle_token"), token);
+    answered_ = false;
+    code_ = 0;
+    results_.clear();
+    // The portal may answer before the call itself returns: listen first.
+    const auto listen = [&](const QString& on) {
+        return bus_.connect(kService, on, kRequest, QStringLiteral("Response"), this,
+                            SLOT(onResponse(uint, QVariantMap)));
+    };
+    const auto stopListening = [&](const QString& on) {
+        bus_.disconnect(kService, on, kRequest, QStringLiteral("Response"), this,
+                        SLOT(onResponse(uint, QVariantMap)));
+    };
+    if (!listen(path)) {
+        return std::nullopt;
+    }
+    arguments << options;
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = bus_.call(call, QDBus::Block, milliseconds(timeouts_.call));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        stopListening(path);
+        return std::nullopt;
+    }
+    // Portals older than handle_token answer on a path of their own choosing.
+    const QString given = reply.arguments().front().value<QDBusObjectPath>().path();
+    if (!given.isEmpty() && given != path && !answered_) {
+        stopListening(path);
+        path = given;
+        if (!listen(path)) {
+            return std::nullopt;
+        }
+    }
+    if (!answered_ && !closedByDesktop_) {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(step == Step::Start ? timeouts_.permission : timeouts_.answer);
+        waiting_ = &loop;
+        // Only the bus and the window's painting go on meanwhile: no click reaches the window.
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        waiting_ = nullptr;
+    }
+    stopListening(path);
+    if (!answered_) {
+        if (!closedByDesktop_) {
+            // The dialog, if any, goes away with the request.
+            bus_.call(
+                QDBusMessage::createMethodCall(kService, path, kRequest, QStringLiteral("Close")),
+                QDBus::Block, milliseconds(timeouts_.call));
+        }
+        Answer none;
+        none.error = noAnswerMessage(step);
+        return none;
+    }
+    return readResponse(step, code_, results_);
+}
+
+std::string PortalSession::open() {
+    if (isOpen()) {
+        return {};
+    }
+    close();
+    closedByDesktop_ = false;
+    const std::string unreachable =
+        "Le bureau n'a pas pris la demande de frappe au clavier : rien n'a été tapé.";
+
+    std::optional<Answer> created =
+        request(Step::CreateSession, QStringLiteral("CreateSession"), {},
+                {{QStringLiteral("session_handle_token"), newToken()}});
+    if (!created || !created->granted) {
+        return created ? created->error : unreachable;
+    }
+    handle_ = created->sessionHandle;
+    bus_.connect(kService, handle_, kSession, QStringLiteral("Closed"), this,
+                 SLOT(onClosed(QVariantMap)));
+
+    // Only the keyboard, and no permission kept beyond this session: no restore token exists.
+    const QVariant session = QVariant::fromValue(QDBusObjectPath(handle_));
+    std::optional<Answer> selected =
+        request(Step::SelectDevices, QStringLiteral("SelectDevices"), {session},
+                {{QStringLiteral("types"), QVariant::fromValue(kKeyboardDevice)}});
+    std::optional<Answer> started;
+    if (selected && selected->granted) {
+        started = request(Step::Start, QStringLiteral("Start"), {session, QString()}, {});
+    }
+    const std::optional<Answer>& last = started ? started : selected;
+    if (!last || !last->granted || closedByDesktop_) {
+        close();
+        return last && !last->granted ? last->error : unreachable;
+    }
+    return {};
+}
+
+bool PortalSession::notifyKeysym(std::uint32_t keysym, std::uint32_t state) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
+                                                       QStringLiteral("NotifyKeyboardKeysym"));
+    call.setArguments({QVariant::fromValue(QDBusObjectPath(handle_)), QVariantMap(),
+                       static_cast<int>(keysym), static_cast<uint>(state)});
+    return bus_.call(call, QDBus::Block, milliseconds(timeouts_.call)).type() ==
+           QDBusMessage::ReplyMessage;
+}
+
+bool PortalSession::tap(std::uint32_t keysym) {
+    if (!isOpen()) {
+        return false;
+    }
+    const bool pressed = notifyKeysym(keysym, 1);
+    // Released even when the press seemed to fail, so that no key stays down.
+    const bool released = notifyKeysym(keysym, 0);
+    return pressed && released;
+}
+
+void PortalSession::close() {
+    if (handle_.isEmpty()) {
+        return;
+    }
+    bus_.disconnect(kService, handle_, kSession, QStringLiteral("Closed"), this,
+                    SLOT(onClosed(QVariantMap)));
+    if (!closedByDesktop_) {
+        bus_.call(
+            QDBusMessage::createMethodCall(kService, handle_, kSession, QStringLiteral("Close")),
+            QDBus::Block, milliseconds(timeouts_.call));
+    }
+    handle_.clear();
+}
+
+void PortalSession::onResponse(uint code, const QVariantMap& results) {
+    answered_ = true;
+    code_ = code;
+    results_ = results;
+    if (waiting_) {
+        waiting_->quit();
+    }
+}
+
+void PortalSession::onClosed(const QVariantMap&) {
+    closedByDesktop_ = true;
+    if (waiting_) {
+        waiting_->quit();
+    }
+}
+
+void PortalSession::onVanished(const QString&) {
+    closedByDesktop_ = true;
+    if (waiting_) {
+        waiting_->quit();
+    }
+}
+
+} // namespace tolvane::platform::portal

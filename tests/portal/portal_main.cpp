@@ -1,0 +1,12 @@
+// The portal conversation, tested on a private session bus where a mock portal runs
+// (tests/portal/run-portal-mock), under an offscreen Qt application.
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,275 @@
+// What the program says to the desktop portal and in which order, against a mock portal: the
+// conversation, not the typing, which only a real desktop shows.
+#include "fakes/FakePlatform.h"
+#include "platform/portal/PortalKeystrokeInjector.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QGuiApplication>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace tolvane;
+using platform::KeyAction;
+using platform::portal::PortalKeystrokeInjector;
+using Calls = std::vector<std::string>;
+
+namespace {
+
+const QString kMock = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kControl = QStringLiteral("org.tolvane.PortalMock");
+
+const Calls kOpening = {
+    "CreateSession handle_token=yes session_handle_token=yes",
+    "SelectDevices session1 handle_token=yes types=1",
+    "Start session1 parent=\"\" handle_token=yes",
+};
+
+Calls operator+(Calls a, const Calls& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Calls keys(const std::vector<unsigned>& keysyms, const char* session = "session1") {
+    Calls out;
+    for (unsigned k : keysyms) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%x", k);
+        out.push_back(std::string("Key ") + session + " " + hex + " press");
+        out.push_back(std::string("Key ") + session + " " + hex + " release");
+    }
+    return out;
+}
+
+platform::KeystrokeScript script(std::u32string text) {
+    return {{KeyAction::Kind::Text, std::move(text)}};
+}
+
+class PortalConversation : public ::testing::Test {
+protected:
+    void SetUp() override { configure({}); }
+
+    void configure(const QVariantMap& settings) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kMock, kPath, kControl, QStringLiteral("Configure"));
+        call.setArguments({settings});
+        ASSERT_EQ(QDBusConnection::sessionBus().call(call).type(), QDBusMessage::ReplyMessage)
+            << "the mock portal does not answer: run under tests/portal/run-portal-mock";
+    }
+
+    static Calls calls() {
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(kMock, kPath, kControl, QStringLiteral("Calls")));
+        Calls out;
+        for (const QString& line : reply.arguments().value(0).toStringList()) {
+            out.push_back(line.toStdString());
+        }
+        return out;
+    }
+
+    static int keysReceived() {
+        int n = 0;
+        for (const std::string& call : calls()) {
+            n += call.rfind("Key ", 0) == 0;
+        }
+        return n;
+    }
+
+    std::unique_ptr<PortalKeystrokeInjector>
+    makeInjector(std::chrono::milliseconds permission = std::chrono::seconds(20)) {
+        PortalKeystrokeInjector::Options options;
+        options.ownWindowFocused = [this] {
+            return focused || (focusBackAfterKeys >= 0 && keysReceived() >= focusBackAfterKeys);
+        };
+        options.permission = permission;
+        options.answer = std::chrono::seconds(5);
+        options.window = std::chrono::milliseconds(200);
+        options.settle = std::chrono::milliseconds(0);
+        options.focusBack = std::chrono::milliseconds(0);
+        return std::make_unique<PortalKeystrokeInjector>(messages, QDBusConnection::sessionBus(),
+                                                         options);
+    }
+
+    // As a delivery does it: permission, launch (the target takes the focus), typing.
+    platform::InjectionResult deliver(PortalKeystrokeInjector& injector,
+                                      const platform::KeystrokeScript& keys) {
+        if (std::string why = injector.unavailableReason(); !why.empty()) {
+            return {false, why};
+        }
+        focused = true;
+        injector.beforeLaunch();
+        focused = targetTakesFocus ? false : true;
+        return injector.typeInto(target(), keys);
+    }
+
+    static platform::LaunchResult target() {
+        platform::LaunchResult t;
+        t.started = true;
+        t.program = "editeur";
+        return t;
+    }
+
+    fakes::CallLog log;
+    fakes::FakeMessageBox messages{log};
+    bool focused = true;
+    bool targetTakesFocus = true;
+    int focusBackAfterKeys = -1;
+};
+
+TEST_F(PortalConversation, AskedOnceThenEachCharacterIsAKeysymPressedAndReleased) {
+    auto injector = makeInjector();
+    const platform::KeystrokeScript first{{KeyAction::Kind::Text, U"aé€"},
+                                          {KeyAction::Kind::Tab, {}},
+                                          {KeyAction::Kind::Text, U"Z{+%}"},
+                                          {KeyAction::Kind::Enter, {}}};
+    const platform::InjectionResult typed = deliver(*injector, first);
+    EXPECT_TRUE(typed.complete) << typed.error;
+    ASSERT_EQ(messages.calls.size(), 1u);
+    EXPECT_EQ(messages.calls[0].icon, platform::MessageIcon::Information);
+    EXPECT_NE(messages.calls[0].text.find("accord"), std::string::npos);
+
+    // The next delivery in the same window: no new question.
+    EXPECT_TRUE(deliver(*injector, script(U"1")).complete);
+    EXPECT_EQ(messages.calls.size(), 1u);
+
+    injector->endSession();
+    EXPECT_EQ(calls(),
+              kOpening + keys({0x61, 0xe9, 0x20ac, 0xff09, 0x5a, 0x7b, 0x2b, 0x25, 0x7d, 0xff0d}) +
+                  keys({0x31}) + Calls{"Session.Close session1"});
+}
+
+TEST_F(PortalConversation, WithoutTheKeyboardGrantedNothingIsTypedAndTheSessionIsClosed) {
+    struct Case {
+        const char* name;
+        QVariantMap settings;
+        const char* reasonPart;
+        Calls expected;
+    };
+    const std::vector<Case> cases = {
+        {"the user refuses",
+         {{"start_response", 1u}},
+         "pas autorisé Tolvane",
+         kOpening + Calls{"Session.Close session1"}},
+        {"the dialog was closed otherwise",
+         {{"start_response", 2u}},
+         "interrompu",
+         kOpening + Calls{"Session.Close session1"}},
+        {"only the pointer granted",
+         {{"start_devices", 2u}},
+         "pas accordé l'usage du clavier",
+         kOpening + Calls{"Session.Close session1"}},
+        {"no answer in time",
+         {{"start_answers", false}},
+         "pas été donnée à temps",
+         kOpening + Calls{"Request.Close", "Session.Close session1"}},
+        {"no keyboard on this desktop", {{"available_types", 6u}}, "presse-papier", {}},
+    };
+    for (const Case& c : cases) {
+        configure(c.settings);
+        messages.calls.clear();
+        // Short enough for the case where the user never answers.
+        auto injector = makeInjector(std::chrono::milliseconds(300));
+        const std::string reason = injector->unavailableReason();
+        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << c.name << ": " << reason;
+        EXPECT_EQ(calls(), c.expected) << c.name;
+        // The explanation comes before the desktop's question, and only when it will ask.
+        EXPECT_EQ(messages.calls.size(), c.expected.empty() ? 0u : 1u) << c.name;
+    }
+}
+
+TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
+    struct Case {
+        const char* name;
+        QVariantMap settings;
+        bool targetTakesFocus;
+        bool focusedAtLaunch;
+        int focusBackAfterKeys;
+        std::u32string text;
+        const char* errorPart;
+        Calls expectedKeys;
+    };
+    const std::vector<Case> cases = {
+        {"the desktop ends the session",
+         {{"close_after_notifications", 4}},
+         true,
+         true,
+         -1,
+         U"abcd",
+         "mis fin au partage du clavier : la frappe a été interrompue",
+         keys({0x61, 0x62})},
+        {"this program's window takes the focus back",
+         {},
+         true,
+         true,
+         4,
+         U"abcd",
+         "repris le focus : la frappe a été interrompue",
+         keys({0x61, 0x62})},
+        {"the target never took the focus",
+         {},
+         false,
+         true,
+         -1,
+         U"abcd",
+         "« editeur » n'a pas pris le focus : rien n'a été tapé",
+         {}},
+        {"this program's window had no focus at the launch",
+         {},
+         true,
+         false,
+         -1,
+         U"abcd",
+         "n'avait pas le focus au lancement de « editeur »",
+         {}},
+        {"a character no key types", {}, true, true, -1, U"ab\u0008c", "U+0008", {}},
+    };
+    for (const Case& c : cases) {
+        configure(c.settings);
+        auto injector = makeInjector();
+        ASSERT_EQ(injector->unavailableReason(), "") << c.name;
+        focused = c.focusedAtLaunch;
+        injector->beforeLaunch();
+        focused = !c.targetTakesFocus;
+        focusBackAfterKeys = c.focusBackAfterKeys;
+        const platform::InjectionResult typed = injector->typeInto(target(), script(c.text));
+        focusBackAfterKeys = -1;
+        EXPECT_FALSE(typed.complete) << c.name;
+        EXPECT_NE(typed.error.find(c.errorPart), std::string::npos)
+            << c.name << ": " << typed.error;
+        EXPECT_EQ(calls(), kOpening + c.expectedKeys) << c.name;
+        focused = true;
+    }
+}
+
+TEST_F(PortalConversation, TheDesktopIsAskedAgainAfterItEndedTheSession) {
+    configure({{"close_after_notifications", 2}});
+    auto injector = makeInjector();
+    EXPECT_TRUE(deliver(*injector, script(U"a")).complete);
+    EXPECT_EQ(deliver(*injector, script(U"b")).complete, true);
+    EXPECT_EQ(messages.calls.size(), 2u);
+    const Calls reopening{"CreateSession handle_token=yes session_handle_token=yes",
+                          "SelectDevices session2 handle_token=yes types=1",
+                          "Start session2 parent=\"\" handle_token=yes"};
+    EXPECT_EQ(calls(), kOpening + keys({0x61}) + reopening + keys({0x62}, "session2"));
+}
+
+TEST_F(PortalConversation, TheSessionEndsWithTheWindowThatAskedForIt) {
+    auto window = std::make_unique<QWindow>();
+    window->show();
+    window->requestActivate();
+    for (int i = 0; i < 100 && QGuiApplication::focusWindow() != window.get(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_EQ(QGuiApplication::focusWindow(), window.get());
+    auto injector = makeInjector();
+    ASSERT_EQ(injector->unavailableReason(), "");
+    EXPECT_EQ(calls(), kOpening);
+    window.reset(); // the window closes, or a reset replaces it
+    EXPECT_EQ(calls(), kOpening + Calls{"Session.Close session1"});
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 
+#include "platform/Wipe.h"
 #include "platform/linux/StopSignals.h"
 #include "platform/wayland/CompositorSession.h"
 #include "platform/wayland/VirtualKeymap.h"
@@ -72,11 +73,11 @@ bool sendKeymap(zwp_virtual_keyboard_v1* keyboard, const std::string& keymap) {
     return ok;
 }
 
-void wipe(VirtualKeyPlan& plan) {
-    std::fill(plan.untypable.begin(), plan.untypable.end(), U'\0');
+void wipePlan(VirtualKeyPlan& plan) {
+    wipe(plan.untypable);
     for (auto& segment : plan.segments) {
-        std::fill(segment.keymap.begin(), segment.keymap.end(), '\0');
-        std::fill(segment.keys.begin(), segment.keys.end(), VirtualKey{});
+        wipe(segment.keymap);
+        wipeRecords(segment.keys);
     }
     plan.segments.clear();
 }
@@ -122,7 +123,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     // The plan spells out every password: wiped however typing ends.
     struct PlanWiper {
         VirtualKeyPlan& plan;
-        ~PlanWiper() { wipe(plan); }
+        ~PlanWiper() { wipePlan(plan); }
     } planWiper{plan};
     if (!plan.untypable.empty()) {
         return failure("Ces caractères ne peuvent pas être tapés au clavier : " +

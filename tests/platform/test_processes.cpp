@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +62,14 @@ TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
         pause();
         _exit(0);
     }
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    };
+    auto reaper = std::make_unique<Reaper>(Reaper{child});
     const auto running = runningProcesses();
     EXPECT_EQ(statOf(child).parent, getpid());
     ASSERT_TRUE(running.count(child));
@@ -72,8 +81,7 @@ TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
     EXPECT_FALSE(descendsFrom(getpid(), child));
     EXPECT_EQ(executableOf(child), executableOf(getpid()));
     EXPECT_FALSE(executableOf(getpid()).empty());
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    reaper.reset();
     // Gone: nothing is read, nothing descends from it.
     EXPECT_EQ(statOf(child).parent, 0);
     EXPECT_EQ(executableOf(child), "");

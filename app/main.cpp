@@ -44,9 +44,10 @@ int main(int argc, char** argv) {
     tolvane::platform::qt::QtFileDialog fileDialog;
     desktop::ProcessLauncher launcher;
     namespace session = tolvane::platform::session;
-    const auto injector =
-        session::makeKeystrokeInjector(session::detectDisplayServer(), messageBox);
-    tolvane::platform::qt::QtClipboard clipboard;
+    const auto server = session::detectDisplayServer();
+    const auto injector = session::makeKeystrokeInjector(server, messageBox);
+    const auto eraser = session::makeClipboardEraser(server);
+    tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get());
     // Installed, or beside the executable's tree (build tree, relocated install).
     desktop::CanberraSound sound({TOLVANE_DATA_DIR, (QCoreApplication::applicationDirPath() +
                                                      QStringLiteral("/../share/tolvane"))

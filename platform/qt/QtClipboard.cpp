@@ -1,5 +1,7 @@
 #include "platform/qt/QtClipboard.h"
 
+#include "platform/Wipe.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -10,7 +12,8 @@
 
 namespace tolvane::platform::qt {
 
-QtClipboard::QtClipboard(int clearAfterMs, QObject* parent) : QObject(parent) {
+QtClipboard::QtClipboard(int clearAfterMs, ClipboardEraser* eraser, QObject* parent)
+    : QObject(parent), eraser_(eraser) {
     timer_.setSingleShot(true);
     timer_.setInterval(clearAfterMs);
     connect(&timer_, &QTimer::timeout, this, &QtClipboard::clearIfOurs);
@@ -38,6 +41,20 @@ void QtClipboard::clearIfOurs() {
         return;
     }
     QClipboard* clipboard = QGuiApplication::clipboard();
+    // Served by someone else now: only the eraser sees what they serve (a Wayland window sees
+    // the clipboard only while it has the focus).
+    if (eraser_ && !clipboard->ownsClipboard()) {
+        QByteArray utf8 = ours_.toUtf8();
+        std::string text(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+        const bool handled = eraser_->eraseIfHolds(text) != ClipboardEraser::Result::Unavailable;
+        utf8.fill('\0');
+        wipe(text);
+        if (handled) {
+            ours_.fill(QChar(0));
+            ours_.clear();
+            return;
+        }
+    }
     // Still our text, whoever serves it now: us, or a clipboard manager that took it over.
     QString current = clipboard->text(QClipboard::Clipboard);
     if (current == ours_) {

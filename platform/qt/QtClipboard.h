@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clipboard.h"
+#include "platform/ClipboardEraser.h"
 
 #include <QObject>
 #include <QTimer>
@@ -9,11 +10,13 @@ namespace tolvane::platform::qt {
 
 // The clipboard, holding our text for a limited time only, marked secret for clipboard
 // managers. Cleared after the delay, and when the program ends, if it still holds our text,
-// also when a clipboard manager has taken it over.
+// also when a clipboard manager has taken it over: on X11 through the selection's owner, on
+// Wayland through the eraser given, where the compositor allows it.
 class QtClipboard final : public QObject, public Clipboard {
     Q_OBJECT
 public:
-    explicit QtClipboard(int clearAfterMs = 30000, QObject* parent = nullptr);
+    explicit QtClipboard(int clearAfterMs = 30000, ClipboardEraser* eraser = nullptr,
+                         QObject* parent = nullptr);
     ~QtClipboard() override;
 
     void setSecretText(const std::string& utf8) override;
@@ -22,6 +25,7 @@ public:
 private:
     bool releaseToNobody();
 
+    ClipboardEraser* eraser_;
     QTimer timer_;
     QString ours_;
 };

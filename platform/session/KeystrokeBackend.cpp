@@ -1,6 +1,7 @@
 #include "platform/session/KeystrokeBackend.h"
 
 #include "platform/portal/PortalKeystrokeInjector.h"
+#include "platform/wayland/DataControlEraser.h"
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 #include "platform/x11/X11KeystrokeInjector.h"
 
@@ -30,6 +31,13 @@ std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
             [] { return portal::PortalKeystrokeInjector::offered(); });
     }
     return std::make_unique<x11::X11KeystrokeInjector>();
+}
+
+std::unique_ptr<ClipboardEraser> makeClipboardEraser(DisplayServer server) {
+    if (server == DisplayServer::Wayland) {
+        return std::make_unique<wayland::DataControlEraser>();
+    }
+    return nullptr;
 }
 
 WaylandKeystrokes::WaylandKeystrokes(std::unique_ptr<KeystrokeInjector> virtualKeyboard,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ClipboardEraser.h"
 #include "platform/KeystrokeInjector.h"
 #include "platform/MessageBox.h"
 
@@ -21,6 +22,10 @@ DisplayServer detectDisplayServer();
 // which some Wayland desktops ask for.
 std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
                                                          MessageBox& messages);
+
+// What takes our text off a clipboard someone else serves now: on Wayland where the
+// compositor offers data control; none on X11, where the toolkit's connection does it.
+std::unique_ptr<ClipboardEraser> makeClipboardEraser(DisplayServer server);
 
 // On Wayland: the compositor's virtual keyboard where it offers one (wlroots desktops),
 // otherwise the desktop portal (GNOME, KDE), otherwise why neither can type. Chosen at the

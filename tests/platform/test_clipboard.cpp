@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+using tolvane::platform::ClipboardEraser;
 using tolvane::platform::qt::QtClipboard;
 
 namespace {
@@ -39,5 +43,49 @@ TEST(Clipboard, ClearedWhenTheProgramEnds) {
     }
     EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
 }
+
+// A clipboard this window no longer serves (a manager took it over) is left to the eraser;
+// where the desktop gives none, the toolkit clears what it can.
+class ManagedClipboard : public ::testing::TestWithParam<ClipboardEraser::Result> {};
+
+TEST_P(ManagedClipboard, TheEraserIsAskedWithOurExactText) {
+    struct Eraser final : ClipboardEraser {
+        std::vector<std::string> asked;
+        Result answer;
+        Result eraseIfHolds(const std::string& utf8) override {
+            asked.push_back(utf8);
+            return answer;
+        }
+    } eraser;
+    eraser.answer = GetParam();
+    if (QGuiApplication::clipboard()->ownsClipboard()) {
+        GTEST_SKIP() << "this platform reports every clipboard as ours";
+    }
+    {
+        QtClipboard clipboard(60000, &eraser);
+        clipboard.setSecretText("zoé\tclé-7€Z\n");
+    }
+    ASSERT_EQ(eraser.asked, std::vector<std::string>{"zoé\tclé-7€Z\n"});
+    const bool erased = GetParam() != ClipboardEraser::Result::Unavailable;
+    EXPECT_EQ(QGuiApplication::clipboard()->text().isEmpty(), !erased);
+    QGuiApplication::clipboard()->clear();
+}
+
+std::string answerName(const ::testing::TestParamInfo<ClipboardEraser::Result>& info) {
+    switch (info.param) {
+    case ClipboardEraser::Result::Erased:
+        return "erased";
+    case ClipboardEraser::Result::NotHeld:
+        return "not_held";
+    default:
+        return "unavailable";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ManagedClipboard,
+                         ::testing::Values(ClipboardEraser::Result::Erased,
+                                           ClipboardEraser::Result::NotHeld,
+                                           ClipboardEraser::Result::Unavailable),
+                         answerName);
 
 } // namespace

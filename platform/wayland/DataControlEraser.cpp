@@ -1,0 +1,181 @@
+#include "platform/wayland/DataControlEraser.h"
+
+#include "platform/Wipe.h"
+
+#include "wlr-data-control-unstable-v1-client-protocol.h"
+
+#include <wayland-client.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tolvane::platform::wayland {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long the selection's owner has to hand its content over.
+constexpr auto kReadTimeout = std::chrono::seconds(2);
+const char* const kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain"};
+
+struct Offer {
+    zwlr_data_control_offer_v1* proxy = nullptr;
+    std::vector<std::string> types;
+};
+
+struct Connection {
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    wl_seat* seat = nullptr;
+    zwlr_data_control_manager_v1* manager = nullptr;
+    zwlr_data_control_device_v1* device = nullptr;
+    std::vector<std::unique_ptr<Offer>> offers;
+    Offer* selection = nullptr;
+
+    ~Connection() {
+        if (!display) {
+            return;
+        }
+        for (auto& offer : offers) {
+            zwlr_data_control_offer_v1_destroy(offer->proxy);
+        }
+        if (device) {
+            zwlr_data_control_device_v1_destroy(device);
+        }
+        if (manager) {
+            zwlr_data_control_manager_v1_destroy(manager);
+        }
+        if (seat) {
+            wl_seat_destroy(seat);
+        }
+        if (registry) {
+            wl_registry_destroy(registry);
+        }
+        wl_display_roundtrip(display);
+        wl_display_disconnect(display);
+    }
+};
+
+void offerType(void* data, zwlr_data_control_offer_v1*, const char* type) {
+    static_cast<Offer*>(data)->types.emplace_back(type);
+}
+constexpr zwlr_data_control_offer_v1_listener offerListener{offerType};
+
+void dataOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* proxy) {
+    auto* c = static_cast<Connection*>(data);
+    auto offer = std::make_unique<Offer>();
+    offer->proxy = proxy;
+    zwlr_data_control_offer_v1_add_listener(proxy, &offerListener, offer.get());
+    c->offers.push_back(std::move(offer));
+}
+void selection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* proxy) {
+    auto* c = static_cast<Connection*>(data);
+    c->selection = nullptr;
+    for (auto& offer : c->offers) {
+        if (proxy && offer->proxy == proxy) {
+            c->selection = offer.get();
+        }
+    }
+}
+void finished(void* data, zwlr_data_control_device_v1*) {
+    auto* c = static_cast<Connection*>(data);
+    c->selection = nullptr;
+}
+constexpr zwlr_data_control_device_v1_listener deviceListener{dataOffer, selection, finished};
+
+void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+            std::uint32_t) {
+    auto* c = static_cast<Connection*>(data);
+    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->seat) {
+        c->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0) {
+        c->manager = static_cast<zwlr_data_control_manager_v1*>(
+            wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
+    }
+}
+void globalRemove(void*, wl_registry*, std::uint32_t) {}
+constexpr wl_registry_listener registryListener{global, globalRemove};
+
+// Whether what the owner writes on the pipe is exactly the expected text; never reads more
+// than one byte past its length.
+bool contentIs(int fd, const std::string& expected) {
+    std::string received(expected.size() + 1, '\0');
+    std::size_t length = 0;
+    const auto deadline = Clock::now() + kReadTimeout;
+    bool ended = false;
+    while (!ended && length < received.size() && Clock::now() < deadline) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(std::max<long long>(left.count(), 1))) <= 0) {
+            break;
+        }
+        const ssize_t n = read(fd, received.data() + length, received.size() - length);
+        if (n > 0) {
+            length += static_cast<std::size_t>(n);
+        } else {
+            ended = n == 0;
+            if (n < 0 && errno != EINTR && errno != EAGAIN) {
+                break;
+            }
+        }
+    }
+    const bool same = ended && length == expected.size() &&
+                      std::memcmp(received.data(), expected.data(), length) == 0;
+    wipe(received);
+    return same;
+}
+
+} // namespace
+
+ClipboardEraser::Result DataControlEraser::eraseIfHolds(const std::string& utf8) {
+    Connection c;
+    c.display = wl_display_connect(nullptr);
+    if (!c.display) {
+        return Result::Unavailable;
+    }
+    c.registry = wl_display_get_registry(c.display);
+    wl_registry_add_listener(c.registry, &registryListener, &c);
+    wl_display_roundtrip(c.display);
+    if (!c.seat || !c.manager) {
+        return Result::Unavailable;
+    }
+    c.device = zwlr_data_control_manager_v1_get_data_device(c.manager, c.seat);
+    zwlr_data_control_device_v1_add_listener(c.device, &deviceListener, &c);
+    // The device announces the current selection at once.
+    wl_display_roundtrip(c.display);
+    if (!c.selection) {
+        return Result::NotHeld;
+    }
+    const auto& types = c.selection->types;
+    const char* const* type =
+        std::find_if(std::begin(kTextTypes), std::end(kTextTypes), [&](auto t) {
+            return std::find(types.begin(), types.end(), t) != types.end();
+        });
+    if (type == std::end(kTextTypes)) {
+        return Result::NotHeld;
+    }
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+        return Result::Unavailable;
+    }
+    zwlr_data_control_offer_v1_receive(c.selection->proxy, *type, pipeFds[1]);
+    wl_display_flush(c.display);
+    close(pipeFds[1]);
+    const bool ours = contentIs(pipeFds[0], utf8);
+    close(pipeFds[0]);
+    if (!ours) {
+        return Result::NotHeld;
+    }
+    zwlr_data_control_device_v1_set_selection(c.device, nullptr);
+    return wl_display_roundtrip(c.display) < 0 ? Result::Unavailable : Result::Erased;
+}
+
+} // namespace tolvane::platform::wayland

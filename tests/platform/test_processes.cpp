@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <memory>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,14 +61,19 @@ TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
         pause();
         _exit(0);
     }
+    // However the test ends, the child ends with it.
     struct Reaper {
         pid_t pid;
-        ~Reaper() {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
+        bool reaped = false;
+        void reap() {
+            if (!reaped) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+                reaped = true;
+            }
         }
-    };
-    auto reaper = std::make_unique<Reaper>(Reaper{child});
+        ~Reaper() { reap(); }
+    } reaper{child};
     const auto running = runningProcesses();
     EXPECT_EQ(statOf(child).parent, getpid());
     ASSERT_TRUE(running.count(child));
@@ -81,7 +85,7 @@ TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
     EXPECT_FALSE(descendsFrom(getpid(), child));
     EXPECT_EQ(executableOf(child), executableOf(getpid()));
     EXPECT_FALSE(executableOf(getpid()).empty());
-    reaper.reset();
+    reaper.reap();
     // Gone: nothing is read, nothing descends from it.
     EXPECT_EQ(statOf(child).parent, 0);
     EXPECT_EQ(executableOf(child), "");

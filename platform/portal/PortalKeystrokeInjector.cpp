@@ -1,5 +1,7 @@
 #include "platform/portal/PortalKeystrokeInjector.h"
 
+#include "platform/Wipe.h"
+#include "platform/linux/StopSignals.h"
 #include "platform/portal/PortalProtocol.h"
 #include "platform/portal/PortalSession.h"
 
@@ -122,7 +124,10 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
     KeysymPlan plan = planKeysyms(script);
     struct PlanWiper {
         KeysymPlan& plan;
-        ~PlanWiper() { std::fill(plan.keysyms.begin(), plan.keysyms.end(), 0u); }
+        ~PlanWiper() {
+            wipeRecords(plan.keysyms);
+            wipe(plan.untypable);
+        }
     } wiper{plan};
     if (!plan.untypable.empty()) {
         return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
@@ -138,7 +143,11 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
                        "dans la fenêtre de Tolvane puis recommencez.");
     }
     // The sign that the program's window is up: it took the focus from this program's window.
-    if (!waitFor([this] { return !ownWindowFocused() || !session_->isOpen(); }, options_.window)) {
+    if (!waitFor(
+            [this] {
+                return !ownWindowFocused() || !session_->isOpen() || linux_desktop::stopRequested();
+            },
+            options_.window)) {
         return failure("La fenêtre de " + program + " n'a pas pris le focus : rien n'a été tapé.");
     }
     // A moment for the window to settle, in case the focus only passed through it.
@@ -148,7 +157,9 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
     std::string stopped;
     for (const std::uint32_t keysym : plan.keysyms) {
         pumpEvents();
-        if (!session_->isOpen()) {
+        if (linux_desktop::stopRequested()) {
+            stopped = "Tolvane doit se fermer";
+        } else if (!session_->isOpen()) {
             stopped = "Le bureau a mis fin au partage du clavier";
         } else if (ownWindowFocused()) {
             stopped = "La fenêtre de Tolvane a repris le focus";

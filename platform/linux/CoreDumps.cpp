@@ -15,4 +15,16 @@ bool coreDumpsForbidden() {
     return prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) == 0;
 }
 
+ReadableByThePortal::ReadableByThePortal() : wasForbidden_(coreDumpsForbidden()) {
+    if (wasForbidden_) {
+        prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
+    }
+}
+
+ReadableByThePortal::~ReadableByThePortal() {
+    if (wasForbidden_) {
+        prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    }
+}
+
 } // namespace tolvane::platform::linux_desktop

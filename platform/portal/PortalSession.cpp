@@ -1,5 +1,7 @@
 #include "platform/portal/PortalSession.h"
 
+#include "platform/linux/CoreDumps.h"
+
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
@@ -75,7 +77,11 @@ std::optional<Answer> PortalSession::request(Step step, const QString& method,
     arguments << options;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
     call.setArguments(arguments);
-    const QDBusMessage reply = bus_.call(call, QDBus::Block, milliseconds(timeouts_.call));
+    QDBusMessage reply;
+    {
+        const linux_desktop::ReadableByThePortal identifiable;
+        reply = bus_.call(call, QDBus::Block, milliseconds(timeouts_.call));
+    }
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         stopListening(path);
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include "platform/Wipe.h"
 #include "platform/linux/StopSignals.h"
+#include "platform/portal/PortalKeys.h"
 #include "platform/portal/PortalProtocol.h"
 #include "platform/portal/PortalSession.h"
 
@@ -27,7 +28,7 @@ const char* const kUnsupported =
 
 const char* const kExplanation =
     "Pour taper les mots de passe dans le programme qui va s'ouvrir, Tolvane doit utiliser le "
-    "clavier à travers le bureau. Le bureau va vous demander votre accord : acceptez le partage "
+    "clavier à travers le bureau. Le bureau peut vous demander votre accord : acceptez le partage "
     "du clavier. L'accord vaut jusqu'à la fermeture ou la remise à zéro de cette fenêtre, et "
     "Tolvane n'en garde aucune trace.";
 
@@ -121,17 +122,21 @@ void PortalKeystrokeInjector::beforeLaunch() {
 InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
                                                   const KeystrokeScript& script) {
     const auto failure = [](std::string error) { return InjectionResult{false, std::move(error)}; };
-    KeysymPlan plan = planKeysyms(script);
+    PortalKeyPlan plan =
+        planPortalKeys(options_.keymap ? options_.keymap() : std::string(), script);
     struct PlanWiper {
-        KeysymPlan& plan;
+        PortalKeyPlan& plan;
         ~PlanWiper() {
-            wipeRecords(plan.keysyms);
+            wipeRecords(plan.keys);
             wipe(plan.untypable);
         }
     } wiper{plan};
     if (!plan.untypable.empty()) {
-        return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
-                       describeCharacters(plan.untypable) + ". Rien n'a été tapé.");
+        return failure(
+            "Ces caractères ne peuvent pas être tapés au clavier" +
+            std::string(plan.onLayout ? " avec la disposition du clavier en service" : "") + " : " +
+            describeCharacters(plan.untypable) +
+            ". Rien n'a été tapé. Choisissez « Vers le presse-papier ».");
     }
     if (!session_ || !session_->isOpen()) {
         return failure("L'accord du bureau pour taper au clavier a pris fin : rien n'a été tapé.");
@@ -155,24 +160,46 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
 
     bool typedSome = false;
     std::string stopped;
-    for (const std::uint32_t keysym : plan.keysyms) {
-        pumpEvents();
-        if (linux_desktop::stopRequested()) {
-            stopped = "Tolvane doit se fermer";
-        } else if (!session_->isOpen()) {
-            stopped = "Le bureau a mis fin au partage du clavier";
-        } else if (ownWindowFocused()) {
-            stopped = "La fenêtre de Tolvane a repris le focus";
-        } else if (!session_->tap(keysym)) {
-            stopped = "Le bureau n'a pas pris une touche";
-            typedSome = true; // perhaps pressed all the same
+    // Keys down now (a character's modifiers and key): released however typing ends.
+    std::vector<PortalKey> held;
+    for (const PortalKey& key : plan.keys) {
+        // Between two characters only: a character is never cut in two.
+        if (held.empty()) {
+            pumpEvents();
+            if (linux_desktop::stopRequested()) {
+                stopped = "Tolvane doit se fermer";
+            } else if (!session_->isOpen()) {
+                stopped = "Le bureau a mis fin au partage du clavier";
+            } else if (ownWindowFocused()) {
+                stopped = "La fenêtre de Tolvane a repris le focus";
+            }
+            if (!stopped.empty()) {
+                break;
+            }
         }
-        if (!stopped.empty()) {
+        const bool taken = session_->send(key);
+        if (key.down) {
+            held.push_back(key);
+        } else {
+            std::erase_if(held, [&](const PortalKey& k) {
+                return k.keysym == key.keysym && k.value == key.value;
+            });
+        }
+        typedSome = true; // perhaps pressed even when the portal answered otherwise
+        if (!taken) {
+            stopped = "Le bureau n'a pas pris une touche";
             break;
         }
-        typedSome = true;
-        std::this_thread::sleep_for(kKeyInterval);
+        if (held.empty()) {
+            std::this_thread::sleep_for(kKeyInterval);
+        }
     }
+    for (auto it = held.rbegin(); it != held.rend(); ++it) {
+        PortalKey release = *it;
+        release.down = false;
+        session_->send(release);
+    }
+    wipeRecords(held);
     if (!stopped.empty()) {
         return failure(stopped + (typedSome
                                       ? " : la frappe a été interrompue, vérifiez le texte reçu."

@@ -15,8 +15,11 @@ namespace tolvane::platform::portal {
 
 class PortalSession;
 
-// Types through the desktop portal's RemoteDesktop interface (GNOME, KDE), one keysym press and
-// release per character, so the user's keyboard layout plays no part.
+// Types through the desktop portal's RemoteDesktop interface (GNOME, KDE). The keys go through
+// the user's own layout: each character is typed with the keys that give it on that layout
+// (the keymap the compositor hands every client), and a character the layout lacks is refused
+// before anything is typed. Without the keymap, one keysym per character, which the desktop
+// looks up itself.
 //
 // The desktop asks the user's permission once per window: the first delivery explains why,
 // then opens the session; it lasts, in memory only, until that window closes or is reset.
@@ -30,6 +33,8 @@ public:
     struct Options {
         // Whether one of this program's windows has the keyboard focus; by default, from Qt.
         std::function<bool()> ownWindowFocused;
+        // The user's keymap in XKB text, as the compositor gives it; empty when unknown.
+        std::function<std::string()> keymap;
         std::chrono::milliseconds call{10000};
         std::chrono::milliseconds answer{25000};
         std::chrono::milliseconds permission{120000};

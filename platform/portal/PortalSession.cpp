@@ -157,23 +157,21 @@ std::string PortalSession::open() {
     return {};
 }
 
-bool PortalSession::notifyKeysym(std::uint32_t keysym, std::uint32_t state) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                                       QStringLiteral("NotifyKeyboardKeysym"));
+bool PortalSession::notify(const QString& method, std::uint32_t value, std::uint32_t state) {
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
     call.setArguments({QVariant::fromValue(QDBusObjectPath(handle_)), QVariantMap(),
-                       static_cast<int>(keysym), static_cast<uint>(state)});
+                       static_cast<int>(value), static_cast<uint>(state)});
     return bus_.call(call, QDBus::Block, milliseconds(timeouts_.call)).type() ==
            QDBusMessage::ReplyMessage;
 }
 
-bool PortalSession::tap(std::uint32_t keysym) {
+bool PortalSession::send(const PortalKey& key) {
     if (!isOpen()) {
         return false;
     }
-    const bool pressed = notifyKeysym(keysym, 1);
-    // Released even when the press seemed to fail, so that no key stays down.
-    const bool released = notifyKeysym(keysym, 0);
-    return pressed && released;
+    return notify(key.keysym ? QStringLiteral("NotifyKeyboardKeysym")
+                             : QStringLiteral("NotifyKeyboardKeycode"),
+                  key.value, key.down ? 1 : 0);
 }
 
 void PortalSession::close() {

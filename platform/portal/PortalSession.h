@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/portal/PortalKeys.h"
 #include "platform/portal/PortalProtocol.h"
 
 #include <QDBusConnection>
@@ -40,8 +41,9 @@ public:
     // The desktop ended the session (the user stopped it, or the portal went away).
     bool closedByDesktop() const { return closedByDesktop_; }
 
-    // Presses and releases one keysym. False when the portal did not take it.
-    bool tap(std::uint32_t keysym);
+    // Presses or releases a key of the user's layout (evdev code) or a keysym. False when the
+    // portal did not take it.
+    bool send(const PortalKey& key);
     void close();
 
 private slots:
@@ -52,7 +54,7 @@ private slots:
 private:
     std::optional<Answer> request(Step step, const QString& method, QVariantList arguments,
                                   QVariantMap options);
-    bool notifyKeysym(std::uint32_t keysym, std::uint32_t state);
+    bool notify(const QString& method, std::uint32_t value, std::uint32_t state);
 
     QDBusConnection bus_;
     Timeouts timeouts_;

@@ -2,6 +2,7 @@
 
 #include "platform/portal/PortalKeystrokeInjector.h"
 #include "platform/wayland/DataControlEraser.h"
+#include "platform/wayland/SeatKeymap.h"
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 #include "platform/x11/X11KeystrokeInjector.h"
 
@@ -22,12 +23,23 @@ DisplayServer detectDisplayServer() {
     return detectDisplayServer(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE"));
 }
 
+namespace {
+
+portal::PortalKeystrokeInjector::Options portalOptions() {
+    portal::PortalKeystrokeInjector::Options options;
+    options.keymap = [] { return wayland::readSeatKeymap(); };
+    return options;
+}
+
+} // namespace
+
 std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
                                                          MessageBox& messages) {
     if (server == DisplayServer::Wayland) {
         return std::make_unique<WaylandKeystrokes>(
             std::make_unique<wayland::WaylandKeystrokeInjector>(),
-            std::make_unique<portal::PortalKeystrokeInjector>(messages),
+            std::make_unique<portal::PortalKeystrokeInjector>(
+                messages, QDBusConnection::sessionBus(), portalOptions()),
             [] { return portal::PortalKeystrokeInjector::offered(); });
     }
     return std::make_unique<x11::X11KeystrokeInjector>();

@@ -60,7 +60,9 @@ std::map<char32_t, KeyPress> directKeys(xkb_keymap* keymap, std::uint32_t group,
     std::map<char32_t, KeyPress> keys;
     const std::uint32_t allowed = modifiers.shiftMask | modifiers.level3Mask;
     const xkb_keycode_t min = xkb_keymap_min_keycode(keymap);
-    const xkb_keycode_t max = xkb_keymap_max_keycode(keymap);
+    // Key codes past 255 are found in Wayland keymaps only (media keys): X clients, XWayland's
+    // included, cannot receive them.
+    const xkb_keycode_t max = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
     auto cost = [](std::uint32_t mods) { return __builtin_popcount(mods); };
     for (xkb_keycode_t kc = min; kc <= max; ++kc) {
         if (kc == modifiers.shiftKeycode || kc == modifiers.level3Keycode ||

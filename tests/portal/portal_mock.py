@@ -113,19 +113,28 @@ def Start(self, session, parent, options, sender=None):
     return dbus.ObjectPath(path)
 
 
-@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
-def NotifyKeyboardKeysym(self, session, options, keysym, state):
+def _notify(self, session, options, what, state):
     entry = self.sessions.get(str(session))
     if not entry or not entry['started'] or entry['closed']:
         raise dbus.exceptions.DBusException('session not started',
                                             name='org.freedesktop.DBus.Error.AccessDenied')
-    self.portal_log.append(f'Key {entry["name"]} 0x{int(keysym):x} {"press" if state else "release"}'
+    self.portal_log.append(f'Key {entry["name"]} {what} {"press" if state else "release"}'
                            + (' ' + _options(options) if options else ''))
     self.notifications += 1
     if self.notifications == self.close_after_notifications:
         entry['closed'] = True
         self.EmitSignalDetailed(SESSION, 'Closed', 'a{sv}', [dbus.Dictionary({}, signature='sv')],
                                 {'path': dbus.ObjectPath(str(session))})
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
+def NotifyKeyboardKeysym(self, session, options, keysym, state):
+    _notify(self, session, options, f'0x{int(keysym):x}', state)
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
+def NotifyKeyboardKeycode(self, session, options, keycode, state):
+    _notify(self, session, options, f'code {int(keycode)}', state)
 
 
 @dbus.service.method(CONTROL, in_signature='a{sv}', out_signature='')

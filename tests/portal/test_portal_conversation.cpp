@@ -9,6 +9,7 @@
 #include <QWindow>
 
 #include <gtest/gtest.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <memory>
 
@@ -80,8 +81,10 @@ protected:
     }
 
     std::unique_ptr<PortalKeystrokeInjector>
-    makeInjector(std::chrono::milliseconds permission = std::chrono::seconds(20)) {
+    makeInjector(std::chrono::milliseconds permission = std::chrono::seconds(20),
+                 std::string keymap = {}) {
         PortalKeystrokeInjector::Options options;
+        options.keymap = [keymap] { return keymap; };
         options.ownWindowFocused = [this] {
             return focused || (focusBackAfterKeys >= 0 && keysReceived() >= focusBackAfterKeys);
         };
@@ -243,6 +246,41 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
         EXPECT_EQ(calls(), kOpening + c.expectedKeys) << c.name;
         focused = true;
     }
+}
+
+// The user's layout known: keys of that layout, by evdev code, the character's modifiers
+// around it; a stop comes between two characters, never inside one.
+TEST_F(PortalConversation, OnTheUsersLayoutEachCharacterGoesAsItsKeys) {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
+    const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    char* text = xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
+    const std::string usKeymap(text);
+    free(text);
+    const auto code = [](unsigned evdev, bool down) {
+        return "Key session1 code " + std::to_string(evdev) + (down ? " press" : " release");
+    };
+    const Calls aB = {code(30, true), code(30, false), code(42, true),
+                      code(48, true), code(48, false), code(42, false)};
+
+    auto injector = makeInjector(std::chrono::seconds(20), usKeymap);
+    const platform::InjectionResult typed = deliver(*injector, script(U"aB"));
+    EXPECT_TRUE(typed.complete) << typed.error;
+    EXPECT_EQ(calls(), kOpening + aB);
+
+    // The window takes the focus back during the Shift of "B": "B" is typed whole, then
+    // nothing more.
+    configure({});
+    injector = makeInjector(std::chrono::seconds(20), usKeymap);
+    focusBackAfterKeys = 3;
+    const platform::InjectionResult stopped = deliver(*injector, script(U"aBc"));
+    focusBackAfterKeys = -1;
+    EXPECT_FALSE(stopped.complete);
+    EXPECT_NE(stopped.error.find("repris le focus"), std::string::npos) << stopped.error;
+    EXPECT_EQ(calls(), kOpening + aB);
 }
 
 TEST_F(PortalConversation, TheDesktopIsAskedAgainAfterItEndedTheSession) {

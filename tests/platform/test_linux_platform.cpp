@@ -69,7 +69,12 @@ INSTANTIATE_TEST_SUITE_P(
         EditorCase{
             "file_code_inside_an_argument", "/bin/true --file=%f --new", {"/bin/true", "--new"}},
         EditorCase{
-            "name_and_icon_codes", "/bin/true --title=%c %i %m", {"/bin/true", "--title=Mine"}}),
+            "name_and_icon_codes", "/bin/true --title=%c %i %m", {"/bin/true", "--title=Mine"}},
+        // A single-instance editor gets a process and a window of its own.
+        EditorCase{"own_instance", "mousepad %U", {"mousepad", "--disable-server"}},
+        EditorCase{"own_instance_once",
+                   "/usr/bin/mousepad --disable-server %U",
+                   {"/usr/bin/mousepad", "--disable-server"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Entries that are not a plain windowed editor ready to run are passed over.

@@ -32,4 +32,9 @@ std::string describeCharacters(std::u32string_view characters) {
     return list;
 }
 
+std::string untypableMessage(std::u32string_view characters) {
+    return "Ces caractères ne peuvent pas être tapés au clavier : " +
+           describeCharacters(characters) + ". Rien n'a été tapé.";
+}
+
 } // namespace tolvane::platform

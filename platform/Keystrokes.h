@@ -24,4 +24,12 @@ std::u32string typedText(const KeystrokeScript& script);
 // no key can type.
 std::string describeCharacters(std::u32string_view characters);
 
+// Why a delivery typed nothing: these characters have no key.
+std::string untypableMessage(std::u32string_view characters);
+
+// Why a Wayland desktop that offers no way to type into another program is not typed into.
+inline constexpr const char* kDesktopCannotType =
+    "Ce bureau Wayland ne permet pas à Tolvane de taper dans un autre programme. Choisissez « "
+    "Vers le presse-papier ».";
+
 } // namespace tolvane::platform

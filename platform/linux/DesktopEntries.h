@@ -5,8 +5,8 @@
 
 namespace tolvane::platform::linux_desktop {
 
-// The desktop's application entries and the commands they run, as the freedesktop.org
-// specifications describe them.
+// The desktop's application entries and the commands they run (freedesktop.org desktop entries
+// and MIME application lists).
 
 // The data folders: XDG_DATA_HOME, then XDG_DATA_DIRS.
 std::vector<std::string> dataDirs();

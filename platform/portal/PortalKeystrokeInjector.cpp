@@ -22,10 +22,6 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 // Keys leave at a pace any client reads: a compositor drops a client whose queue fills up.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
 
-const char* const kUnsupported =
-    "Ce bureau Wayland ne permet pas à Tolvane de taper dans un autre programme. Choisissez « "
-    "Vers le presse-papier ».";
-
 const char* const kExplanation =
     "Pour taper les mots de passe dans le programme qui va s'ouvrir, Tolvane doit utiliser le "
     "clavier à travers le bureau. Le bureau peut vous demander votre accord : acceptez le partage "
@@ -90,7 +86,7 @@ std::string PortalKeystrokeInjector::unavailableReason() {
     // Stopped from the desktop meanwhile: asked again, as the first time.
     endSession();
     if (!offered(bus_)) {
-        return kUnsupported;
+        return kDesktopCannotType;
     }
     // The window that asks, before the explanation's box takes the focus.
     QWindow* owner = guiApplication() ? QGuiApplication::focusWindow() : nullptr;

@@ -36,10 +36,6 @@ bool stopping() {
     return linux_desktop::stopRequested();
 }
 
-const char* const kUnsupported =
-    "Ce bureau Wayland ne permet pas à Tolvane de taper dans un autre programme. Choisissez « "
-    "Vers le presse-papier ».";
-
 std::uint32_t nowMs() {
     return static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
@@ -93,7 +89,7 @@ std::string WaylandKeystrokeInjector::unavailableReason() {
         return "Aucun affichage Wayland n'est accessible : la frappe dans un autre programme est "
                "impossible.";
     }
-    return probe.usable() ? std::string() : kUnsupported;
+    return probe.usable() ? std::string() : kDesktopCannotType;
 }
 
 void WaylandKeystrokeInjector::beforeLaunch() {
@@ -117,7 +113,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("Aucun affichage Wayland n'est accessible : rien n'a été tapé.");
     }
     if (!session->usable()) {
-        return failure(kUnsupported);
+        return failure(kDesktopCannotType);
     }
     VirtualKeyPlan plan = planVirtualKeys(script);
     // The plan spells out every password: wiped however typing ends.
@@ -126,8 +122,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         ~PlanWiper() { wipePlan(plan); }
     } planWiper{plan};
     if (!plan.untypable.empty()) {
-        return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
-                       describeCharacters(plan.untypable) + ". Rien n'a été tapé.");
+        return failure(untypableMessage(plan.untypable));
     }
 
     // The program's window: the first that appears after the launch.

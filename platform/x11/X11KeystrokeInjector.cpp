@@ -169,8 +169,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         }
     } planWiper{plan};
     if (!plan.untypable.empty()) {
-        return failure("Ces caractères ne peuvent pas être tapés au clavier : " +
-                       describeCharacters(plan.untypable) + ". Rien n'a été tapé.");
+        return failure(untypableMessage(plan.untypable));
     }
 
     keyboard.watchKeymap();

@@ -257,7 +257,10 @@ def step_generate(run, expect):
         press_generate(run)
         run.program.wait_responsive()
         step_no_box(run)
-        text, types = wait_for("the clipboard", lambda: d.clipboard()[0] and d.clipboard())
+        def copied():
+            held = d.clipboard()
+            return held if held[0] else None
+        text, types = wait_for("the clipboard", copied)
         if "x-kde-passwordManagerHint" not in types:
             raise Failure(f"the clipboard does not mark its text secret: {types}")
         problems, rows = ref.check_program_input(text, expect)
@@ -287,8 +290,10 @@ def step_clipboard_manager_takes_over(run):
     manager.stdin.write(text.encode("utf-8"))
     manager.stdin.close()
     run.started.append(manager.pid)
-    wait_for("the manager's copy", lambda: d.clipboard() == (text, d.clipboard()[1]) and
-             "x-kde-passwordManagerHint" not in d.clipboard()[1])
+    def served_by_manager():
+        held, types = d.clipboard()
+        return held == text and "x-kde-passwordManagerHint" not in types
+    wait_for("the manager's copy", served_by_manager)
 
 
 def step_clipboard_cleared_on_quit(run):

@@ -1,8 +1,28 @@
 #include "platform/Keystrokes.h"
 
 #include <cstdio>
+#include <locale.h>
+#include <wctype.h>
 
 namespace tolvane::platform {
+
+namespace {
+
+// The C library's Unicode tables: which code points are assigned, printable characters.
+locale_t unicodeClasses() {
+    static const locale_t classes = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+    return classes;
+}
+
+bool privateUse(char32_t c) {
+    return (c >= 0xE000 && c <= 0xF8FF) || c >= 0xF0000;
+}
+
+bool noncharacter(char32_t c) {
+    return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
+} // namespace
 
 std::u32string typedText(const KeystrokeScript& script) {
     std::u32string text;
@@ -22,18 +42,73 @@ std::u32string typedText(const KeystrokeScript& script) {
     return text;
 }
 
+bool mayBeTyped(char32_t c) {
+    if (c == U'\t' || c == U'\n' || c == U'\r') {
+        return true;
+    }
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) ||
+        privateUse(c) || noncharacter(c)) {
+        return false;
+    }
+    const locale_t classes = unicodeClasses();
+    // Without the tables, what is left above is taken as assigned.
+    return !classes || iswprint_l(static_cast<wint_t>(c), classes) != 0;
+}
+
+char32_t firstNotTypable(std::u32string_view text) {
+    for (char32_t c : text) {
+        if (!mayBeTyped(c)) {
+            return c;
+        }
+    }
+    return 0;
+}
+
+std::string toUtf8(std::u32string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t c : text) {
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 std::string describeCharacters(std::u32string_view characters) {
     std::string list;
     for (char32_t c : characters) {
-        char code[16];
-        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-        list += (list.empty() ? "" : ", ") + std::string(code);
+        std::string shown;
+        const locale_t classes = unicodeClasses();
+        if (mayBeTyped(c) && classes && iswgraph_l(static_cast<wint_t>(c), classes)) {
+            shown = "« " + toUtf8(std::u32string_view(&c, 1)) + " »";
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+            shown = code;
+        }
+        list += (list.empty() ? "" : ", ") + shown;
     }
     return list;
 }
 
 std::string untypableMessage(std::u32string_view characters) {
-    return "Ces caractères ne peuvent pas être tapés au clavier : " +
+    return "Ces caractères ne peuvent pas être tapés avec le clavier tel qu'il est : " +
            describeCharacters(characters) + ". Rien n'a été tapé.";
 }
 

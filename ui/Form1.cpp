@@ -1,6 +1,7 @@
 #include "ui/Form1.h"
 
 #include "engine/Choices.h"
+#include "platform/Keystrokes.h"
 #include "platform/Version.h"
 #include "ui/Form1Look.h"
 #include "ui/GenerateAndDeliver.h"
@@ -253,6 +254,21 @@ void Form1::Command4_Click() {
     if (combo5_->listCount() >= kMaxUsers) {
         warn("La liste ne peut pas contenir plus de " + std::to_string(kMaxUsers) +
              " utilisateurs : ce nom n'a pas été ajouté.");
+        ui_->Combo5->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // A name is one field of a row: no Tab or line end, and nothing no key may type.
+    const std::u32string typed = name.toStdU32String();
+    char32_t refused = platform::firstNotTypable(typed);
+    for (char32_t separator : {U'\t', U'\n', U'\r'}) {
+        if (!refused && typed.find(separator) != std::u32string::npos) {
+            refused = separator;
+        }
+    }
+    if (refused) {
+        warn("Ce nom contient un caractère qui ne peut pas être tapé (" +
+             platform::describeCharacters(std::u32string(1, refused)) +
+             ") : il n'a pas été ajouté.");
         ui_->Combo5->setFocus(Qt::OtherFocusReason);
         return;
     }

@@ -10,15 +10,6 @@ namespace {
 
 const char* const kNothingTyped = " : rien n'a été tapé.";
 
-bool isControl(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
-}
-
-bool isCharacter(char32_t c) {
-    return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF) && !(c >= 0xFDD0 && c <= 0xFDEF) &&
-           (c & 0xFFFE) != 0xFFFE;
-}
-
 } // namespace
 
 std::uint32_t keysymFor(char32_t c) {
@@ -31,7 +22,7 @@ std::uint32_t keysymFor(char32_t c) {
     default:
         break;
     }
-    if (isControl(c) || !isCharacter(c)) {
+    if (!mayBeTyped(c)) {
         return 0;
     }
     const xkb_keysym_t keysym = xkb_utf32_to_keysym(static_cast<std::uint32_t>(c));

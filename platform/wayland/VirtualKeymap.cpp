@@ -13,11 +13,13 @@ constexpr std::uint32_t kFirstKeycode = 9; // XKB keycode; evdev = XKB - 8
 std::uint32_t keysymOf(char32_t c) {
     switch (c) {
     case U'\n':
+    case U'\r':
         return XKB_KEY_Return;
     case U'\t':
         return XKB_KEY_Tab;
     default:
-        return xkb_utf32_to_keysym(static_cast<std::uint32_t>(c));
+        return mayBeTyped(c) ? xkb_utf32_to_keysym(static_cast<std::uint32_t>(c))
+                             : XKB_KEY_NoSymbol;
     }
 }
 

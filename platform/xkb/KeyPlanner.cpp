@@ -41,17 +41,13 @@ char32_t characterOf(xkb_keysym_t sym) {
 }
 
 std::uint32_t keysymFor(char32_t c) {
-    if (c == U'\n') {
+    if (c == U'\n' || c == U'\r') {
         return XKB_KEY_Return;
     }
     if (c == U'\t') {
         return XKB_KEY_Tab;
     }
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || (c >= 0xD800 && c <= 0xDFFF) ||
-        c > 0x10FFFF) {
-        return 0;
-    }
-    return xkb_utf32_to_keysym(c);
+    return mayBeTyped(c) ? xkb_utf32_to_keysym(c) : 0;
 }
 
 // Every character the layout types directly, with its cheapest key.

@@ -98,10 +98,19 @@ TEST_F(FormTest, LongNamesAndCodesWithEmoji) {
     c().Check10->click();
     QStringList names;
     for (int i = 0; i < 3; ++i) {
-        names << QString(10000, QChar('a' + i)) + emoji + QChar(1);
+        names << QString(10000, QChar('a' + i)) + emoji;
         c().Combo5->setFocus(Qt::MouseFocusReason);
         c().Combo5->lineEdit()->setText(names.back());
         QTest::keyClick(c().Combo5, Qt::Key_Return);
+    }
+    // A pasted control character or Tab would press keys or split the row: such a name is
+    // refused with a word, and the list stays as it was.
+    for (const QString& refused : {QStringLiteral("a\bc"), QStringLiteral("a\tb")}) {
+        c().Combo5->lineEdit()->setText(refused);
+        QTest::keyClick(c().Combo5, Qt::Key_Return);
+        ASSERT_EQ(fakes_.messageBox.calls.size(), 1u);
+        EXPECT_NE(fakes_.messageBox.calls[0].text.find("il n'a pas été ajouté"), std::string::npos);
+        fakes_.messageBox.calls.clear();
     }
     EXPECT_EQ(combo(4).text(), "3");
     QTest::mouseClick(c().Option1, Qt::LeftButton);

@@ -90,7 +90,9 @@ TEST_P(KeyPlannerTest, MoreCharactersThanSpareKeysSplitIntoSegments) {
     std::u32string greek;
     for (char32_t c = 0x3B1; c <= 0x3C9; ++c) { // α .. ω, and their capitals
         greek += c;
-        greek += c - 0x20;
+        if (c != U'ς') { // the final sigma has none (U+03A2 is unassigned)
+            greek += c - 0x20;
+        }
     }
     std::u32string cyrillic;
     for (char32_t c = 0x430; c <= 0x44F; ++c) {

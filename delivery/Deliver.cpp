@@ -3,36 +3,127 @@
 #include "delivery/Scripts.h"
 #include "platform/Wipe.h"
 
+#include <algorithm>
+
 namespace tolvane::delivery {
 
-std::string toUtf8(std::u32string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char32_t c : text) {
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+namespace {
+
+using engine::Destination;
+
+// A text shown in a message: a character that may not be typed shows as U+FFFD.
+std::string shown(std::u32string text) {
+    for (char32_t& c : text) {
+        if (!platform::mayBeTyped(c) || c == U'\t' || c == U'\n' || c == U'\r') {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return toUtf8(text);
+}
+
+// "« î »", "« î » et « é »", with the article for a fixed line when asked.
+std::string characterList(std::u32string_view characters, bool article) {
+    std::string list;
+    for (std::size_t i = 0; i < characters.size(); ++i) {
+        if (i > 0) {
+            list += i + 1 == characters.size() ? " et " : ", ";
+        }
+        list += platform::describeCharacters(characters.substr(i, 1));
+    }
+    if (!article) {
+        return list;
+    }
+    return (characters.size() > 1 ? "les " : "le ") + list;
+}
+
+// The characters of the set that a text holds, in the set's order.
+std::u32string found(std::u32string_view text, std::u32string_view set) {
+    std::u32string in;
+    for (char32_t c : set) {
+        if (text.find(c) != std::u32string_view::npos) {
+            in += c;
         }
     }
-    return out;
+    return in;
+}
+
+std::vector<std::u32string_view> fields(std::u32string_view line) {
+    std::vector<std::u32string_view> out;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find(U'\t', start);
+        out.push_back(line.substr(start, tab == std::u32string_view::npos ? tab : tab - start));
+        if (tab == std::u32string_view::npos) {
+            return out;
+        }
+        start = tab + 1;
+    }
+}
+
+constexpr std::size_t kNamesShown = 3;
+
+} // namespace
+
+std::string describeUntypable(const DeliveryRequest& request, std::u32string_view untypable) {
+    std::vector<std::string> places;
+    const bool editor = request.destination == Destination::Notepad;
+    const auto fixedLine = [&](std::u32string_view line, const char* where) {
+        if (const std::u32string in = found(line, untypable); !in.empty()) {
+            places.push_back(characterList(in, true) + where);
+        }
+    };
+    if (editor) {
+        fixedLine(bannerLine(), " de la ligne d'en-tête");
+    }
+    if (request.titles) {
+        fixedLine(*request.titles, " des titres des colonnes");
+    }
+    // Fields of a line: the password alone, or the name, the password and perhaps the code.
+    std::u32string names, passwords, codes;
+    std::vector<std::u32string> namesHolding;
+    for (const std::u32string& line : request.lines) {
+        const auto f = fields(line);
+        const std::size_t password = f.size() > 1 ? 1 : 0;
+        passwords += f[password];
+        for (std::size_t i = password + 1; i < f.size(); ++i) {
+            codes += f[i];
+        }
+        if (password == 1 && !found(f[0], untypable).empty()) {
+            names += f[0];
+            if (std::find(namesHolding.begin(), namesHolding.end(), f[0]) == namesHolding.end()) {
+                namesHolding.emplace_back(f[0]);
+            }
+        }
+    }
+    if (const std::u32string in = found(names, untypable); !in.empty()) {
+        std::string which = namesHolding.size() > 1 ? " dans les noms " : " dans le nom ";
+        for (std::size_t i = 0; i < std::min(namesHolding.size(), kNamesShown); ++i) {
+            which += (i ? ", « " : "« ") + shown(namesHolding[i]) + " »";
+        }
+        if (namesHolding.size() > kNamesShown) {
+            which += " et " + std::to_string(namesHolding.size() - kNamesShown) + " autres";
+        }
+        places.push_back(characterList(in, false) + which);
+    }
+    if (const std::u32string in = found(passwords, untypable); !in.empty()) {
+        places.push_back(characterList(in, false) + " dans les mots de passe");
+    }
+    if (const std::u32string in = found(codes, untypable); !in.empty()) {
+        places.push_back(characterList(in, false) + " dans les codes");
+    }
+    if (editor) {
+        fixedLine(footerLine(request.countText, request.count), " de la ligne de fin");
+    }
+    platform::wipe(passwords);
+    platform::wipe(codes);
+    std::string text;
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        text += (i ? ", " : "") + places[i];
+    }
+    return text;
 }
 
 std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServices services) {
-    if (request.destination == engine::Destination::Clipboard) {
+    if (request.destination == Destination::Clipboard) {
         std::u32string text = clipboardText(request.lines);
         std::string utf8 = toUtf8(text);
         services.clipboard.setSecretText(utf8);
@@ -44,8 +135,14 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     if (std::string why = services.injector.unavailableReason(); !why.empty()) {
         return why;
     }
-    platform::LaunchResult target;
-    KeystrokeScript script;
+    const bool editor = request.destination == Destination::Notepad;
+    if (!editor && request.programPath.empty()) {
+        return std::string("Aucun programme n'a été choisi : cliquez sur « Vers un autre "
+                           "programme » pour en choisir un.");
+    }
+    KeystrokeScript script =
+        editor ? notepadScript(request.lines, request.titles, request.countText, request.count)
+               : otherProgramScript(request.lines, request.titles);
     // The script holds every password: nothing of it stays in memory once typed.
     struct ScriptWiper {
         KeystrokeScript& script;
@@ -55,22 +152,76 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
             }
         }
     } wiper{script};
-    services.injector.beforeLaunch();
-    if (request.destination == engine::Destination::Notepad) {
-        target = services.launcher.startTextEditor();
-        script = notepadScript(request.lines, request.titles, request.countText, request.count);
-    } else {
-        if (request.programPath.empty()) {
-            return std::string("Aucun programme n'a été choisi : cliquez sur « Vers un autre "
-                               "programme » pour en choisir un.");
-        }
-        target = services.launcher.startProgram(request.programPath);
-        script = otherProgramScript(request.lines, request.titles);
+
+    platform::Preparation prepared = services.injector.prepare(script);
+    if (!prepared.error.empty()) {
+        return prepared.error;
     }
+    bool paste = false;
+    if (!prepared.untypable.empty()) {
+        const std::string what =
+            std::string(prepared.layoutLacks
+                            ? "Ces caractères ne peuvent pas être tapés avec la disposition du "
+                              "clavier en service : "
+                            : "Ces caractères ne peuvent pas être tapés au clavier : ") +
+            describeUntypable(request, prepared.untypable) + ".";
+        platform::wipe(prepared.untypable);
+        if (!editor || !prepared.layoutLacks || !services.injector.canPaste()) {
+            return what + " Rien n'a été tapé." +
+                   (prepared.layoutLacks ? " Choisissez « Vers le presse-papier »." : "");
+        }
+        const platform::MessageAnswer answer = services.messages.show(
+            what + "\n\nTolvane peut plutôt coller le texte dans l'éditeur : il passera par le "
+                   "presse-papier, marqué secret, et en sera retiré dès que l'éditeur l'aura "
+                   "lu. Coller le texte ?",
+            platform::MessageIcon::Question, platform::MessageButtons::YesNo, "Coller le texte ?");
+        if (answer != platform::MessageAnswer::Yes) {
+            return std::nullopt; // the user's choice: nothing is typed
+        }
+        paste = true;
+        // Put there while this program's window still has the focus, which a Wayland desktop
+        // asks of a program that fills the clipboard.
+        std::u32string text = typedText(script);
+        std::string utf8 = toUtf8(text);
+        services.clipboard.setSecretText(utf8);
+        platform::wipe(text);
+        platform::wipe(utf8);
+    }
+
+    const std::vector<std::string> environment = services.injector.beforeLaunch();
+    const platform::LaunchResult target =
+        editor ? services.launcher.startTextEditor(environment)
+               : services.launcher.startProgram(request.programPath, environment);
     if (!target.started) {
+        if (paste) {
+            services.clipboard.takeOffOnceRead(std::chrono::milliseconds(0));
+        }
         return target.error;
     }
-    platform::InjectionResult typed = services.injector.typeInto(target, script);
+    // The program stays unreaped while keys are meant for it, so that its process id cannot go
+    // to another process meanwhile.
+    struct Release {
+        platform::ProgramLauncher& launcher;
+        const platform::LaunchResult& target;
+        ~Release() { launcher.release(target); }
+    } release{services.launcher, target};
+
+    if (paste) {
+        const platform::InjectionResult pasted = services.injector.pasteInto(target);
+        const bool read = services.clipboard.takeOffOnceRead(
+            pasted.complete ? std::chrono::milliseconds(kPasteLimit)
+                            : std::chrono::milliseconds(0));
+        if (!pasted.complete) {
+            return pasted.error;
+        }
+        if (!read) {
+            return "L'éditeur n'a pas lu le texte à coller dans les " +
+                   std::to_string(kPasteLimit.count()) +
+                   " secondes : il a été retiré du presse-papier, vérifiez le texte reçu.";
+        }
+        return std::nullopt;
+    }
+    const platform::InjectionResult typed = services.injector.typeInto(target, script);
     if (!typed.complete) {
         return typed.error;
     }

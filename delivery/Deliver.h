@@ -3,8 +3,10 @@
 #include "engine/Destination.h"
 #include "platform/Clipboard.h"
 #include "platform/KeystrokeInjector.h"
+#include "platform/MessageBox.h"
 #include "platform/ProgramLauncher.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,12 +27,22 @@ struct DeliveryServices {
     platform::ProgramLauncher& launcher;
     platform::KeystrokeInjector& injector;
     platform::Clipboard& clipboard;
+    platform::MessageBox& messages; // the question to paste instead of typing
 };
 
+// How long a text put on the clipboard to be pasted waits for the editor to read it.
+inline constexpr std::chrono::seconds kPasteLimit{30};
+
 // Hands the lines to their destination. Returns a French message when they did not all arrive.
+// The whole script is planned on the keyboard before the target is started: characters that
+// nothing can type start nothing. On the editor route, when the user's layout lacks some of
+// them, the user may have the text pasted instead.
 std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServices services);
 
-// UTF-8 text of a UTF-32 string.
-std::string toUtf8(std::u32string_view text);
+// The characters nothing types, and where they stand in what was to be typed, as a person
+// reads it: "le « é » de la ligne de fin, « Ж » dans le nom « Жанна »".
+std::string describeUntypable(const DeliveryRequest& request, std::u32string_view untypable);
+
+using platform::toUtf8;
 
 } // namespace tolvane::delivery

@@ -14,13 +14,6 @@ std::u32string ascii(const std::string& text) {
     return std::u32string(text.begin(), text.end());
 }
 
-std::u32string banner() {
-    const auto& v = platform::kVersion;
-    return U"--------- MORVANTE " + ascii(std::to_string(v.major)) + U"." +
-           ascii(std::to_string(v.minor)) + U" " + ascii(std::to_string(v.revision)) +
-           U" ---------";
-}
-
 // The optional title line, then every line, each ended by Enter.
 void appendRows(KeystrokeScript& script, const std::vector<std::u32string>& lines,
                 const std::optional<std::u32string>& titleLine) {
@@ -35,6 +28,20 @@ void appendRows(KeystrokeScript& script, const std::vector<std::u32string>& line
 }
 
 } // namespace
+
+std::u32string bannerLine() {
+    const auto& v = platform::kVersion;
+    return U"--------- MORVANTE " + ascii(std::to_string(v.major)) + U"." +
+           ascii(std::to_string(v.minor)) + U" " + ascii(std::to_string(v.revision)) +
+           U" ---------";
+}
+
+std::u32string footerLine(std::u32string_view countText, std::int64_t count) {
+    std::u32string footer = U"--- Terminé :  ";
+    footer += countText;
+    footer += count > 1 ? U" codes générés ---" : U" code généré ---";
+    return footer;
+}
 
 std::u32string columnTitleLine(bool irreversible) {
     std::u32string line = U"Utilisateur\tMot de passe";
@@ -63,17 +70,14 @@ KeystrokeScript notepadScript(const std::vector<std::u32string>& lines,
                               const std::optional<std::u32string>& titleLine,
                               std::u32string_view countText, std::int64_t count) {
     KeystrokeScript script;
-    appendLiteral(script, banner());
+    appendLiteral(script, bannerLine());
     for (int i = 0; i < 3; ++i) {
         appendKey(script, KeyAction::Kind::Enter);
     }
     appendRows(script, lines, titleLine);
     appendKey(script, KeyAction::Kind::Enter);
     appendKey(script, KeyAction::Kind::Enter);
-    std::u32string footer = U"--- Terminé :  ";
-    footer += countText;
-    footer += count > 1 ? U" codes générés ---" : U" code généré ---";
-    appendLiteral(script, footer);
+    appendLiteral(script, footerLine(countText, count));
     return script;
 }
 

@@ -13,6 +13,11 @@ namespace tolvane::delivery {
 using platform::KeyAction;
 using platform::KeystrokeScript;
 
+// The editor route's first line, naming the version, and its last, naming the count of this
+// generation as its box shows it.
+std::u32string bannerLine();
+std::u32string footerLine(std::u32string_view countText, std::int64_t count);
+
 // "Utilisateur", Tab, "Mot de passe" [, Tab, "Chaîne cryptée" when irreversible].
 std::u32string columnTitleLine(bool irreversible);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace tolvane::platform {
@@ -10,6 +11,9 @@ public:
     virtual ~Clipboard() = default;
     // Puts text marked as secret for clipboard managers; cleared again after a while.
     virtual void setSecretText(const std::string& utf8) = 0;
+    // For a text put there to be pasted once: waits until a program has read it, within the
+    // limit, then takes it off. False when nobody read it in time.
+    virtual bool takeOffOnceRead(std::chrono::milliseconds limit) = 0;
 };
 
 } // namespace tolvane::platform

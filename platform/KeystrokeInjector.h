@@ -4,6 +4,7 @@
 #include "platform/ProgramLauncher.h"
 
 #include <string>
+#include <vector>
 
 namespace tolvane::platform {
 
@@ -12,15 +13,33 @@ struct InjectionResult {
     std::string error; // French, when typing did not start or stopped early
 };
 
+// What planning a script on the keyboard found, before anything is started.
+struct Preparation {
+    std::string error;        // French: the keyboard cannot be planned on now
+    std::u32string untypable; // characters nothing types, each once: nothing should be typed
+    bool layoutLacks = false; // they are missing from the user's layout (another may have them)
+};
+
 // Types a script into the window of a program that was just started, and nowhere else.
 class KeystrokeInjector {
 public:
     virtual ~KeystrokeInjector() = default;
     // Empty when keystrokes can be delivered in this session; otherwise why not, in French.
     virtual std::string unavailableReason() = 0;
+    // Plans the script on the keyboard the keys will go through, before the target is started,
+    // so that a script that cannot be typed starts nothing.
+    virtual Preparation prepare(const KeystrokeScript& script) = 0;
     // Called just before the target program is started, so its window can be told apart.
-    virtual void beforeLaunch() {}
+    // Returns what the program is started with (NAME=value) for the desktop to give its window
+    // the focus: an activation token of this program's window.
+    virtual std::vector<std::string> beforeLaunch() { return {}; }
     virtual InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) = 0;
+    // Whether pasteInto can send the paste shortcut through the user's layout.
+    virtual bool canPaste() { return false; }
+    // Presses the layout's Ctrl+V in the target's window, with the same checks as typing.
+    virtual InjectionResult pasteInto(const LaunchResult&) {
+        return {false, "Le collage n'est pas possible dans cette session : rien n'a été collé."};
+    }
 };
 
 } // namespace tolvane::platform

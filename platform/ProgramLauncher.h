@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace tolvane::platform {
 
@@ -17,10 +18,14 @@ struct LaunchResult {
 class ProgramLauncher {
 public:
     virtual ~ProgramLauncher() = default;
-    // The user's plain-text editor, in a new empty document.
-    virtual LaunchResult startTextEditor() = 0;
+    // The user's plain-text editor, in a new empty document. environment: NAME=value added to
+    // the program's.
+    virtual LaunchResult startTextEditor(const std::vector<std::string>& environment = {}) = 0;
     // The program at this path, started directly (no shell).
-    virtual LaunchResult startProgram(const std::string& path) = 0;
+    virtual LaunchResult startProgram(const std::string& path,
+                                      const std::vector<std::string>& environment = {}) = 0;
+    // No more keystrokes are meant for this program: it is reaped whenever it ends.
+    virtual void release(const LaunchResult& started) = 0;
 };
 
 } // namespace tolvane::platform

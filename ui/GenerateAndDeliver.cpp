@@ -71,8 +71,8 @@ GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
     std::optional<std::string> failure;
     {
         const BusyCursor busy;
-        failure =
-            delivery::Deliver(request, {services.launcher, services.injector, services.clipboard});
+        failure = delivery::Deliver(request, {services.launcher, services.injector,
+                                              services.clipboard, services.messageBox});
     }
     if (failure) {
         outcome.notice = Notice{*failure};

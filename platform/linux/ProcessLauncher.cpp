@@ -108,7 +108,7 @@ std::vector<std::string> ProcessLauncher::textEditorCommand() {
     return {};
 }
 
-LaunchResult ProcessLauncher::startTextEditor() {
+LaunchResult ProcessLauncher::startTextEditor(const std::vector<std::string>& environment) {
     const auto command = textEditorCommand();
     if (command.empty()) {
         LaunchResult none;
@@ -116,10 +116,11 @@ LaunchResult ProcessLauncher::startTextEditor() {
                      "mousepad, ou choisissez « Vers un autre programme ».";
         return none;
     }
-    return spawn(command);
+    return spawn(command, environment);
 }
 
-LaunchResult ProcessLauncher::startProgram(const std::string& path) {
+LaunchResult ProcessLauncher::startProgram(const std::string& path,
+                                           const std::vector<std::string>& environment) {
     LaunchResult result;
     result.program = path;
     struct stat st {};
@@ -131,7 +132,13 @@ LaunchResult ProcessLauncher::startProgram(const std::string& path) {
         result.error = "Le fichier « " + path + " » n'est pas un programme exécutable.";
         return result;
     }
-    return spawn({path});
+    return spawn({path}, environment);
+}
+
+void ProcessLauncher::release(const LaunchResult& started) {
+    if (started.started) {
+        reapWhenExited(started.pid);
+    }
 }
 
 bool childHasExited(pid_t pid) {
@@ -159,7 +166,8 @@ void reapWhenExited(pid_t pid) {
     }).detach();
 }
 
-LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
+LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv,
+                                    const std::vector<std::string>& environment) {
     LaunchResult result;
     result.program = argv.front();
     std::vector<char*> args;
@@ -167,6 +175,23 @@ LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
+    // Ours, less what the additions replace, then the additions.
+    std::vector<char*> env;
+    const auto replaced = [&](const char* entry) {
+        return std::any_of(environment.begin(), environment.end(), [&](const std::string& e) {
+            const auto name = e.find('=');
+            return std::strncmp(entry, e.c_str(), name + 1) == 0;
+        });
+    };
+    for (char** e = environ; *e; ++e) {
+        if (!replaced(*e)) {
+            env.push_back(*e);
+        }
+    }
+    for (const auto& e : environment) {
+        env.push_back(const_cast<char*>(e.c_str()));
+    }
+    env.push_back(nullptr);
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -180,10 +205,13 @@ LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // The program that runs is the one looked up here, the one every check is made on:
+    // posix_spawnp would read an empty PATH entry as the current folder.
+    const std::string path = resolve(argv.front());
     pid_t pid = 0;
-    const bool searchPath = argv.front().find('/') == std::string::npos;
-    const int rc = searchPath ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ)
-                              : posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+    const int rc = path.empty()
+                       ? ENOENT
+                       : posix_spawn(&pid, path.c_str(), &actions, &attr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
@@ -194,8 +222,7 @@ LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv) {
     result.started = true;
     result.pid = pid;
     char real[PATH_MAX];
-    const std::string path = resolve(argv.front());
-    if (!path.empty() && realpath(path.c_str(), real)) {
+    if (realpath(path.c_str(), real)) {
         result.executable = real;
     }
     return result;

@@ -11,14 +11,17 @@ namespace tolvane::platform::linux_desktop {
 // application for text/plain, else the first of the usual editors that is installed.
 class ProcessLauncher final : public ProgramLauncher {
 public:
-    LaunchResult startTextEditor() override;
-    LaunchResult startProgram(const std::string& path) override;
+    LaunchResult startTextEditor(const std::vector<std::string>& environment = {}) override;
+    LaunchResult startProgram(const std::string& path,
+                              const std::vector<std::string>& environment = {}) override;
+    void release(const LaunchResult& started) override;
 
     // The command line that opens an empty document in the user's text editor, if any.
     static std::vector<std::string> textEditorCommand();
 
 private:
-    LaunchResult spawn(const std::vector<std::string>& argv);
+    LaunchResult spawn(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& environment);
 };
 
 // A program started here stays our child, unreaped, while keystrokes are meant for it, so

@@ -110,9 +110,19 @@ std::string PortalKeystrokeInjector::unavailableReason() {
     return {};
 }
 
-void PortalKeystrokeInjector::beforeLaunch() {
+Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script) {
+    PortalKeyPlan plan =
+        planPortalKeys(options_.keymap ? options_.keymap() : std::string(), script);
+    Preparation prepared{{}, plan.untypable, plan.onLayout};
+    wipeRecords(plan.keys);
+    wipe(plan.untypable);
+    return prepared;
+}
+
+std::vector<std::string> PortalKeystrokeInjector::beforeLaunch() {
     pumpEvents();
     focusedAtLaunch_ = ownWindowFocused();
+    return {};
 }
 
 InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
@@ -128,11 +138,7 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
         }
     } wiper{plan};
     if (!plan.untypable.empty()) {
-        return failure(
-            "Ces caractères ne peuvent pas être tapés au clavier" +
-            std::string(plan.onLayout ? " avec la disposition du clavier en service" : "") + " : " +
-            describeCharacters(plan.untypable) +
-            ". Rien n'a été tapé. Choisissez « Vers le presse-papier ».");
+        return failure(untypableMessage(plan.untypable));
     }
     if (!session_ || !session_->isOpen()) {
         return failure("L'accord du bureau pour taper au clavier a pris fin : rien n'a été tapé.");

@@ -7,10 +7,36 @@
 #include <QMimeData>
 #include <QtGui/qguiapplication_platform.h>
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <cstdlib>
+#include <functional>
 #include <xcb/xcb.h>
 
 namespace tolvane::platform::qt {
+
+namespace {
+
+// Our text on the clipboard, telling when a program reads it (the clipboard manager's mark
+// is not the text).
+class SecretText final : public QMimeData {
+public:
+    explicit SecretText(std::function<void()> onRead) : onRead_(std::move(onRead)) {}
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType wanted) const override {
+        if (type.startsWith(QLatin1String("text/"))) {
+            onRead_();
+        }
+        return QMimeData::retrieveData(type, wanted);
+    }
+
+private:
+    std::function<void()> onRead_;
+};
+
+} // namespace
 
 QtClipboard::QtClipboard(int clearAfterMs, ClipboardEraser* eraser, QObject* parent)
     : QObject(parent), eraser_(eraser) {
@@ -27,12 +53,28 @@ QtClipboard::~QtClipboard() {
 }
 
 void QtClipboard::setSecretText(const std::string& utf8) {
-    auto* mime = new QMimeData;
+    reads_ = 0;
+    auto* mime = new SecretText([this] { ++reads_; });
+    offered_ = mime;
     ours_ = QString::fromStdString(utf8);
     mime->setText(ours_);
     mime->setData(QStringLiteral("x-kde-passwordManagerHint"), QByteArrayLiteral("secret"));
     QGuiApplication::clipboard()->setMimeData(mime, QClipboard::Clipboard);
     timer_.start();
+}
+
+bool QtClipboard::takeOffOnceRead(std::chrono::milliseconds limit) {
+    QElapsedTimer waited;
+    waited.start();
+    // The clipboard is served from the event loop: requests from other programs are answered
+    // here, and nothing a person does reaches the window meanwhile.
+    while (reads_ == 0 && offered_ && waited.elapsed() < limit.count()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(10);
+    }
+    const bool read = reads_ > 0;
+    clearIfOurs();
+    return read;
 }
 
 void QtClipboard::clearIfOurs() {
@@ -56,7 +98,9 @@ void QtClipboard::clearIfOurs() {
         }
     }
     // Still our text, whoever serves it now: us, or a clipboard manager that took it over.
+    const int reads = reads_;
     QString current = clipboard->text(QClipboard::Clipboard);
+    reads_ = reads; // our own look is not a read
     if (current == ours_) {
         if (clipboard->ownsClipboard() || !releaseToNobody()) {
             clipboard->clear(QClipboard::Clipboard);

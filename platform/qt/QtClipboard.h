@@ -4,7 +4,10 @@
 #include "platform/ClipboardEraser.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
+
+class QMimeData;
 
 namespace tolvane::platform::qt {
 
@@ -20,6 +23,7 @@ public:
     ~QtClipboard() override;
 
     void setSecretText(const std::string& utf8) override;
+    bool takeOffOnceRead(std::chrono::milliseconds limit) override;
     void clearIfOurs();
 
 private:
@@ -28,6 +32,8 @@ private:
     ClipboardEraser* eraser_;
     QTimer timer_;
     QString ours_;
+    QPointer<QMimeData> offered_; // ours, while the clipboard holds it
+    int reads_ = 0;               // of its text by a program, since it was put there
 };
 
 } // namespace tolvane::platform::qt

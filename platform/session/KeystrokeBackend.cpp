@@ -73,10 +73,17 @@ std::string WaylandKeystrokes::unavailableReason() {
     return chosen_->unavailableReason();
 }
 
-void WaylandKeystrokes::beforeLaunch() {
-    if (chosen_) {
-        chosen_->beforeLaunch();
+Preparation WaylandKeystrokes::prepare(const KeystrokeScript& script) {
+    if (!chosen_) {
+        if (std::string why = unavailableReason(); !why.empty()) {
+            return {std::move(why), {}, false};
+        }
     }
+    return chosen_->prepare(script);
+}
+
+std::vector<std::string> WaylandKeystrokes::beforeLaunch() {
+    return chosen_ ? chosen_->beforeLaunch() : std::vector<std::string>{};
 }
 
 InjectionResult WaylandKeystrokes::typeInto(const LaunchResult& target,
@@ -87,6 +94,14 @@ InjectionResult WaylandKeystrokes::typeInto(const LaunchResult& target,
         }
     }
     return chosen_->typeInto(target, script);
+}
+
+bool WaylandKeystrokes::canPaste() {
+    return chosen_ && chosen_->canPaste();
+}
+
+InjectionResult WaylandKeystrokes::pasteInto(const LaunchResult& target) {
+    return chosen_ ? chosen_->pasteInto(target) : KeystrokeInjector::pasteInto(target);
 }
 
 } // namespace tolvane::platform::session

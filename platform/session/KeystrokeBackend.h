@@ -37,8 +37,11 @@ public:
                       std::function<bool()> portalOffered);
 
     std::string unavailableReason() override;
-    void beforeLaunch() override;
+    Preparation prepare(const KeystrokeScript& script) override;
+    std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
+    bool canPaste() override;
+    InjectionResult pasteInto(const LaunchResult& target) override;
 
 private:
     std::unique_ptr<KeystrokeInjector> virtualKeyboard_;

@@ -92,11 +92,20 @@ std::string WaylandKeystrokeInjector::unavailableReason() {
     return probe.usable() ? std::string() : kDesktopCannotType;
 }
 
-void WaylandKeystrokeInjector::beforeLaunch() {
+Preparation WaylandKeystrokeInjector::prepare(const KeystrokeScript& script) {
+    VirtualKeyPlan plan = planVirtualKeys(script);
+    Preparation prepared;
+    prepared.untypable = plan.untypable;
+    wipePlan(plan);
+    return prepared;
+}
+
+std::vector<std::string> WaylandKeystrokeInjector::beforeLaunch() {
     session_ = std::make_unique<CompositorSession>();
     if (session_->connected()) {
         session_->markPresent();
     }
+    return {};
 }
 
 InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,

@@ -17,7 +17,8 @@ public:
     ~WaylandKeystrokeInjector() override;
 
     std::string unavailableReason() override;
-    void beforeLaunch() override;
+    Preparation prepare(const KeystrokeScript& script) override;
+    std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
 
 private:

@@ -60,6 +60,14 @@ private:
     Display* d_;
 };
 
+void wipePlan(xkb::KeyPlan& plan) {
+    for (xkb::PlanSegment& segment : plan.segments) {
+        wipeRecords(segment.bindings);
+        wipeRecords(segment.keys);
+    }
+    wipe(plan.untypable);
+}
+
 InjectionResult failure(std::string message) {
     return InjectionResult{false, std::move(message)};
 }
@@ -92,13 +100,34 @@ std::string X11KeystrokeInjector::unavailableReason() {
     return {};
 }
 
-void X11KeystrokeInjector::beforeLaunch() {
+Preparation X11KeystrokeInjector::prepare(const KeystrokeScript& script) {
+    Preparation prepared;
+    const ErrorHandlerScope errors;
+    DisplayPtr display(XOpenDisplay(nullptr));
+    if (!display) {
+        prepared.error = "Aucun affichage X11 n'est accessible : rien n'a été tapé.";
+        return prepared;
+    }
+    KeymapSession keymap(display.get());
+    if (!keymap.load()) {
+        prepared.error = "La disposition du clavier ne peut pas être lue : rien n'a été tapé.";
+        return prepared;
+    }
+    xkb::KeyPlan plan =
+        xkb::planKeystrokes(keymap.keymap(), keymap.group(), xkb::findModifierKeys(keymap.keymap()),
+                            keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script);
+    prepared.untypable = plan.untypable;
+    wipePlan(plan);
+    return prepared;
+}
+
+std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {
     windowsBefore_.clear();
     processesBefore_ = linux_desktop::runningProcesses();
     const ErrorHandlerScope errors;
     DisplayPtr d(XOpenDisplay(nullptr));
     if (!d) {
-        return;
+        return {};
     }
     TargetWindow windows(d.get(), waits(limits_));
     for (Window w : windows.topLevels()) {
@@ -107,6 +136,7 @@ void X11KeystrokeInjector::beforeLaunch() {
     if (Window active = windows.activeWindow()) {
         windowsBefore_.push_back(active);
     }
+    return {};
 }
 
 InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
@@ -120,11 +150,6 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     TargetWindow window(d, waits(limits_));
     XTestKeyboard keyboard(d, std::chrono::milliseconds(limits_.releaseMs));
 
-    // The started program is reaped whenever it ends, not while its window is looked for.
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() { linux_desktop::reapWhenExited(pid); }
-    } reaper{target.pid};
     const std::string endingBeforeTyping = "Tolvane doit se fermer : rien n'a été tapé.";
     const bool found = window.find(target, windowsBefore_, processesBefore_);
     if (stopRequested()) {
@@ -160,13 +185,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     // The plan spells out every password: it is wiped however typing ends.
     struct PlanWiper {
         xkb::KeyPlan& plan;
-        ~PlanWiper() {
-            for (xkb::PlanSegment& segment : plan.segments) {
-                wipeRecords(segment.bindings);
-                wipeRecords(segment.keys);
-            }
-            wipe(plan.untypable);
-        }
+        ~PlanWiper() { wipePlan(plan); }
     } planWiper{plan};
     if (!plan.untypable.empty()) {
         return failure(untypableMessage(plan.untypable));

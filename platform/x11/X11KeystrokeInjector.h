@@ -26,7 +26,8 @@ public:
     explicit X11KeystrokeInjector(Limits limits) : limits_(limits) {}
 
     std::string unavailableReason() override;
-    void beforeLaunch() override;
+    Preparation prepare(const KeystrokeScript& script) override;
+    std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
 
 private:

@@ -75,13 +75,17 @@ private:
 class FakeLauncher final : public platform::ProgramLauncher {
 public:
     explicit FakeLauncher(CallLog& log) : log_(log) {}
-    platform::LaunchResult startTextEditor() override {
+    platform::LaunchResult startTextEditor(const std::vector<std::string>& = {}) override {
         log_.push_back("start:editor");
         return result("editor");
     }
-    platform::LaunchResult startProgram(const std::string& path) override {
+    platform::LaunchResult startProgram(const std::string& path,
+                                        const std::vector<std::string>& = {}) override {
         log_.push_back("start:" + path);
         return result(path);
+    }
+    void release(const platform::LaunchResult& started) override {
+        log_.push_back("release:" + started.program);
     }
     bool fail = false;
 
@@ -103,14 +107,28 @@ class FakeInjector final : public platform::KeystrokeInjector {
 public:
     explicit FakeInjector(CallLog& log) : log_(log) {}
     std::string unavailableReason() override { return unavailable; }
-    void beforeLaunch() override { log_.push_back("injector:before-launch"); }
+    platform::Preparation prepare(const platform::KeystrokeScript&) override {
+        log_.push_back("injector:prepare");
+        return preparation;
+    }
+    std::vector<std::string> beforeLaunch() override {
+        log_.push_back("injector:before-launch");
+        return {};
+    }
     platform::InjectionResult typeInto(const platform::LaunchResult& target,
                                        const platform::KeystrokeScript& script) override {
         log_.push_back("type:" + target.program);
         scripts.push_back(script);
         return {true, {}};
     }
+    bool canPaste() override { return pastes; }
+    platform::InjectionResult pasteInto(const platform::LaunchResult& target) override {
+        log_.push_back("paste:" + target.program);
+        return {true, {}};
+    }
     std::string unavailable;
+    platform::Preparation preparation; // what planning finds
+    bool pastes = false;
     std::vector<platform::KeystrokeScript> scripts;
 
 private:
@@ -124,7 +142,12 @@ public:
         log_.push_back("clipboard");
         texts.push_back(utf8);
     }
+    bool takeOffOnceRead(std::chrono::milliseconds limit) override {
+        log_.push_back("clipboard:take-off" + std::string(limit.count() ? "-once-read" : ""));
+        return read;
+    }
     std::vector<std::string> texts;
+    bool read = true; // whether the target reads what is pasted
 
 private:
     CallLog& log_;

@@ -1,6 +1,8 @@
-// The delivery branches where the lines cannot arrive: the target does not start, or keystrokes
-// cannot reach any window. Nothing is typed, and the message says why.
+// The delivery branches where the lines cannot arrive as typed keys: the target does not start,
+// keystrokes cannot reach any window, or the keyboard lacks characters (refused before anything
+// starts, or pasted on the user's word). The calls the fakes receive say what happened.
 #include "delivery/Deliver.h"
+#include "delivery/Scripts.h"
 #include "fakes/FakePlatform.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@ using tolvane::delivery::DeliveryRequest;
 using tolvane::engine::Destination;
 using tolvane::fakes::CallLog;
 using tolvane::fakes::FakePlatform;
+using tolvane::platform::MessageAnswer;
 
 namespace {
 
@@ -24,6 +27,8 @@ struct FailureCase {
     std::optional<std::string> message; // nullopt: delivered
     CallLog log;                        // every call the fakes received, in order
     bool typed;
+    tolvane::platform::Preparation preparation = {};
+    std::optional<tolvane::platform::MessageAnswer> pasteAnswer = {}; // asked, and answered so
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -37,6 +42,11 @@ TEST_P(DeliveryFailures, NothingIsTypedAndTheMessageSaysWhy) {
     FakePlatform fakes;
     fakes.launcher.fail = c.launchFails;
     fakes.injector.unavailable = c.unavailable;
+    fakes.injector.preparation = c.preparation;
+    fakes.injector.pastes = true;
+    if (c.pasteAnswer) {
+        fakes.messageBox.answers.push_back(*c.pasteAnswer);
+    }
     DeliveryRequest request;
     request.destination = c.destination;
     request.programPath = c.program;
@@ -45,8 +55,19 @@ TEST_P(DeliveryFailures, NothingIsTypedAndTheMessageSaysWhy) {
     request.count = 2;
 
     const std::optional<std::string> message =
-        Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard});
-    EXPECT_EQ(message, c.message);
+        Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox});
+    if (c.message && c.message->back() == '*') {
+        ASSERT_TRUE(message);
+        EXPECT_EQ(message->rfind(c.message->substr(0, c.message->size() - 1), 0), 0u) << *message;
+    } else {
+        EXPECT_EQ(message, c.message);
+    }
+    // A question's text is checked where it is written: here only that it was asked.
+    for (std::string& call : fakes.log) {
+        if (call.rfind("message:", 0) == 0) {
+            call = "message:*";
+        }
+    }
     EXPECT_EQ(fakes.log, c.log);
     EXPECT_EQ(!fakes.injector.scripts.empty(), c.typed);
 }
@@ -59,7 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   false,
                                   "",
                                   std::nullopt,
-                                  {"injector:before-launch", "start:editor", "type:editor"},
+                                  {"injector:prepare", "injector:before-launch", "start:editor",
+                                   "type:editor", "release:editor"},
                                   true},
                       FailureCase{"editor_not_started",
                                   Destination::Notepad,
@@ -67,16 +89,17 @@ INSTANTIATE_TEST_SUITE_P(
                                   true,
                                   "",
                                   "Le programme « editor » ne peut pas être lancé.",
-                                  {"injector:before-launch", "start:editor"},
+                                  {"injector:prepare", "injector:before-launch", "start:editor"},
                                   false},
-                      FailureCase{"program_not_started",
-                                  Destination::OtherProgram,
-                                  "/opt/reader",
-                                  true,
-                                  "",
-                                  "Le programme « /opt/reader » ne peut pas être lancé.",
-                                  {"injector:before-launch", "start:/opt/reader"},
-                                  false},
+                      FailureCase{
+                          "program_not_started",
+                          Destination::OtherProgram,
+                          "/opt/reader",
+                          true,
+                          "",
+                          "Le programme « /opt/reader » ne peut pas être lancé.",
+                          {"injector:prepare", "injector:before-launch", "start:/opt/reader"},
+                          false},
                       FailureCase{"editor_without_keystrokes",
                                   Destination::Notepad,
                                   "",
@@ -100,7 +123,115 @@ INSTANTIATE_TEST_SUITE_P(
                                   kNoKeystrokes,
                                   std::nullopt,
                                   {"clipboard"},
-                                  false}),
+                                  false},
+                      // Planned before the start: a script nothing can type starts nothing.
+                      FailureCase{"control_character_refused_before_the_start",
+                                  Destination::Notepad,
+                                  "",
+                                  false,
+                                  "",
+                                  "Ces caractères ne peuvent pas être tapés au clavier : *",
+                                  {"injector:prepare"},
+                                  false,
+                                  {{}, U"\b", false}},
+                      FailureCase{"layout_lacks_for_a_program_refused_before_the_start",
+                                  Destination::OtherProgram,
+                                  "/opt/reader",
+                                  false,
+                                  "",
+                                  "Ces caractères ne peuvent pas être tapés avec la disposition*",
+                                  {"injector:prepare"},
+                                  false,
+                                  {{}, U"é", true}},
+                      FailureCase{"layout_lacks_for_the_editor_pasted_on_yes",
+                                  Destination::Notepad,
+                                  "",
+                                  false,
+                                  "",
+                                  std::nullopt,
+                                  {"injector:prepare", "message:*", "clipboard",
+                                   "injector:before-launch", "start:editor", "paste:editor",
+                                   "clipboard:take-off-once-read", "release:editor"},
+                                  false,
+                                  {{}, U"é", true},
+                                  MessageAnswer::Yes},
+                      FailureCase{"layout_lacks_for_the_editor_nothing_on_no",
+                                  Destination::Notepad,
+                                  "",
+                                  false,
+                                  "",
+                                  std::nullopt,
+                                  {"injector:prepare", "message:*"},
+                                  false,
+                                  {{}, U"é", true},
+                                  MessageAnswer::No},
+                      FailureCase{"planning_fails",
+                                  Destination::Notepad,
+                                  "",
+                                  false,
+                                  "",
+                                  kNoKeystrokes,
+                                  {"injector:prepare"},
+                                  false,
+                                  {kNoKeystrokes, {}, false}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+struct PlacesCase {
+    const char* name;
+    Destination destination;
+    std::vector<std::u32string> lines;
+    bool titles;
+    std::u32string untypable;
+    std::string places;
+};
+
+void PrintTo(const PlacesCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UntypablePlaces : public ::testing::TestWithParam<PlacesCase> {};
+
+TEST_P(UntypablePlaces, NamesTheCharactersWhereAPersonReadsThem) {
+    const PlacesCase& c = GetParam();
+    DeliveryRequest request;
+    request.destination = c.destination;
+    request.lines = c.lines;
+    if (c.titles) {
+        request.titles = tolvane::delivery::columnTitleLine(true);
+    }
+    request.countText = std::u32string(1, U'2');
+    request.count = 2;
+    EXPECT_EQ(tolvane::delivery::describeUntypable(request, c.untypable), c.places);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, UntypablePlaces,
+    ::testing::Values(
+        PlacesCase{
+            "footer", Destination::Notepad, {U"pw"}, false, U"é", "le « é » de la ligne de fin"},
+        PlacesCase{"titles_then_footer",
+                   Destination::Notepad,
+                   {U"pw"},
+                   true,
+                   U"îé",
+                   "les « î » et « é » des titres des colonnes, le « é » de la ligne de fin"},
+        PlacesCase{"names_passwords_codes",
+                   Destination::OtherProgram,
+                   {U"Жанна\tpéЖ\t0A", U"Жорж\tx\tB1", U"Жанна\tq\t0C"},
+                   false,
+                   U"ЖéA",
+                   "« Ж » dans les noms « Жанна », « Жорж », « Ж » et « é » dans les mots de "
+                   "passe, « A » dans les codes"},
+        PlacesCase{"control_character_shown_by_its_code",
+                   Destination::OtherProgram,
+                   {U"a\bc\tpw"},
+                   false,
+                   U"\b",
+                   "U+0008 dans le nom « a\uFFFDc »"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -27,7 +27,7 @@ namespace {
 
 portal::PortalKeystrokeInjector::Options portalOptions() {
     portal::PortalKeystrokeInjector::Options options;
-    options.keymap = [] { return wayland::readSeatKeymap(); };
+    options.keymap = [] { return wayland::readSeatKeyboard().keymap; };
     return options;
 }
 

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <poll.h>
 
 namespace tolvane::platform::wayland {
 
@@ -75,83 +74,41 @@ void finished(void* data, zwlr_foreign_toplevel_manager_v1* manager) {
 }
 constexpr zwlr_foreign_toplevel_manager_v1_listener managerListener{newToplevel, finished};
 
-void capabilities(void*, wl_seat*, std::uint32_t) {}
-void seatName(void*, wl_seat*, const char*) {}
-constexpr wl_seat_listener seatListener{capabilities, seatName};
-
-void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
-            std::uint32_t version) {
-    auto* s = static_cast<CompositorSession*>(data);
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !s->seat) {
-        s->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-        wl_seat_add_listener(s->seat, &seatListener, s);
-    } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
-        s->keyboards = static_cast<zwp_virtual_keyboard_manager_v1*>(
-            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-    } else if (std::strcmp(interface, zwlr_foreign_toplevel_manager_v1_interface.name) == 0) {
-        s->windows = static_cast<zwlr_foreign_toplevel_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_foreign_toplevel_manager_v1_interface,
-                             std::min<std::uint32_t>(version, 3)));
-        zwlr_foreign_toplevel_manager_v1_add_listener(s->windows, &managerListener, s);
-    }
-}
-void globalRemove(void*, wl_registry*, std::uint32_t) {}
-constexpr wl_registry_listener registryListener{global, globalRemove};
-
 } // namespace
 
 CompositorSession::CompositorSession() {
-    display = wl_display_connect(nullptr);
-    if (!display) {
+    if (!connection.connected()) {
         return;
     }
-    registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, this);
-    // Globals, then the windows the manager announces on binding, then their states.
-    for (int i = 0; i < 3; ++i) {
-        wl_display_roundtrip(display);
+    seat = connection.seat();
+    keyboards = static_cast<zwp_virtual_keyboard_manager_v1*>(
+        connection.bind(zwp_virtual_keyboard_manager_v1_interface, 1));
+    windows = static_cast<zwlr_foreign_toplevel_manager_v1*>(
+        connection.bind(zwlr_foreign_toplevel_manager_v1_interface, 3));
+    if (windows) {
+        zwlr_foreign_toplevel_manager_v1_add_listener(windows, &managerListener, this);
     }
+    // The windows the manager announces on binding, then their states.
+    connection.roundtrip();
+    connection.roundtrip();
 }
 
 CompositorSession::~CompositorSession() {
-    if (!display) {
-        return;
-    }
     for (auto& t : toplevels) {
         zwlr_foreign_toplevel_handle_v1_destroy(t->handle);
-    }
-    if (windows) {
-        zwlr_foreign_toplevel_manager_v1_stop(windows);
     }
     if (keyboards) {
         zwp_virtual_keyboard_manager_v1_destroy(keyboards);
     }
-    if (seat) {
-        wl_seat_destroy(seat);
+    if (windows) {
+        // The manager goes once the compositor says it has finished, while this still lives.
+        zwlr_foreign_toplevel_manager_v1_stop(windows);
+        connection.roundtrip();
     }
-    wl_registry_destroy(registry);
-    wl_display_roundtrip(display);
-    wl_display_disconnect(display);
-}
-
-bool CompositorSession::alive() const {
-    return display && wl_display_get_error(display) == 0;
 }
 
 void CompositorSession::dispatchFor(std::chrono::milliseconds wait) {
-    wl_display_dispatch_pending(display);
-    wl_display_flush(display);
-    if (wl_display_prepare_read(display) != 0) {
-        wl_display_dispatch_pending(display);
-        return;
-    }
-    pollfd fd{wl_display_get_fd(display), POLLIN, 0};
-    if (poll(&fd, 1, static_cast<int>(wait.count())) > 0) {
-        wl_display_read_events(display);
-    } else {
-        wl_display_cancel_read(display);
-    }
-    wl_display_dispatch_pending(display);
+    connection.dispatchFor(wait);
 }
 
 void CompositorSession::markPresent() {

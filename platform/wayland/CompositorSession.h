@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ProgramLauncher.h"
+#include "platform/wayland/WaylandConnection.h"
 
 #include <chrono>
 #include <cstdint>
@@ -8,8 +9,6 @@
 #include <string>
 #include <vector>
 
-struct wl_display;
-struct wl_registry;
 struct wl_seat;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_foreign_toplevel_manager_v1;
@@ -37,10 +36,10 @@ public:
     CompositorSession(const CompositorSession&) = delete;
     CompositorSession& operator=(const CompositorSession&) = delete;
 
-    bool connected() const { return display != nullptr; }
+    bool connected() const { return connection.connected(); }
     // Both protocols offered, and a seat to type on.
-    bool usable() const { return display && seat && keyboards && windows; }
-    bool alive() const;
+    bool usable() const { return connected() && seat && keyboards && windows; }
+    bool alive() const { return connection.alive(); }
 
     // Handles what the compositor has sent within the time given.
     void dispatchFor(std::chrono::milliseconds wait);
@@ -52,8 +51,7 @@ public:
     Toplevel* newWindow(const LaunchResult& target, bool& ambiguous) const;
     bool otherActivated(const Toplevel* target) const;
 
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
+    WaylandConnection connection;
     wl_seat* seat = nullptr;
     zwp_virtual_keyboard_manager_v1* keyboards = nullptr;
     zwlr_foreign_toplevel_manager_v1* windows = nullptr;

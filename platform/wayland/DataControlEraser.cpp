@@ -1,6 +1,7 @@
 #include "platform/wayland/DataControlEraser.h"
 
 #include "platform/Wipe.h"
+#include "platform/wayland/WaylandConnection.h"
 
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -31,18 +32,13 @@ struct Offer {
 };
 
 struct Connection {
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    wl_seat* seat = nullptr;
+    WaylandConnection wayland;
     zwlr_data_control_manager_v1* manager = nullptr;
     zwlr_data_control_device_v1* device = nullptr;
     std::vector<std::unique_ptr<Offer>> offers;
     Offer* selection = nullptr;
 
     ~Connection() {
-        if (!display) {
-            return;
-        }
         for (auto& offer : offers) {
             zwlr_data_control_offer_v1_destroy(offer->proxy);
         }
@@ -52,14 +48,6 @@ struct Connection {
         if (manager) {
             zwlr_data_control_manager_v1_destroy(manager);
         }
-        if (seat) {
-            wl_seat_destroy(seat);
-        }
-        if (registry) {
-            wl_registry_destroy(registry);
-        }
-        wl_display_roundtrip(display);
-        wl_display_disconnect(display);
     }
 };
 
@@ -89,19 +77,6 @@ void finished(void* data, zwlr_data_control_device_v1*) {
     c->selection = nullptr;
 }
 constexpr zwlr_data_control_device_v1_listener deviceListener{dataOffer, selection, finished};
-
-void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
-            std::uint32_t) {
-    auto* c = static_cast<Connection*>(data);
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !c->seat) {
-        c->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0) {
-        c->manager = static_cast<zwlr_data_control_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
-    }
-}
-void globalRemove(void*, wl_registry*, std::uint32_t) {}
-constexpr wl_registry_listener registryListener{global, globalRemove};
 
 // Whether what the owner writes on the pipe is exactly the expected text; never reads more
 // than one byte past its length.
@@ -137,20 +112,16 @@ bool contentIs(int fd, const std::string& expected) {
 
 ClipboardEraser::Result DataControlEraser::eraseIfHolds(const std::string& utf8) {
     Connection c;
-    c.display = wl_display_connect(nullptr);
-    if (!c.display) {
+    c.manager = static_cast<zwlr_data_control_manager_v1*>(
+        c.wayland.bind(zwlr_data_control_manager_v1_interface, 1));
+    wl_seat* seat = c.wayland.seat();
+    if (!seat || !c.manager) {
         return Result::Unavailable;
     }
-    c.registry = wl_display_get_registry(c.display);
-    wl_registry_add_listener(c.registry, &registryListener, &c);
-    wl_display_roundtrip(c.display);
-    if (!c.seat || !c.manager) {
-        return Result::Unavailable;
-    }
-    c.device = zwlr_data_control_manager_v1_get_data_device(c.manager, c.seat);
+    c.device = zwlr_data_control_manager_v1_get_data_device(c.manager, seat);
     zwlr_data_control_device_v1_add_listener(c.device, &deviceListener, &c);
     // The device announces the current selection at once.
-    wl_display_roundtrip(c.display);
+    c.wayland.roundtrip();
     if (!c.selection) {
         return Result::NotHeld;
     }
@@ -167,7 +138,7 @@ ClipboardEraser::Result DataControlEraser::eraseIfHolds(const std::string& utf8)
         return Result::Unavailable;
     }
     zwlr_data_control_offer_v1_receive(c.selection->proxy, *type, pipeFds[1]);
-    wl_display_flush(c.display);
+    c.wayland.flush();
     close(pipeFds[1]);
     const bool ours = contentIs(pipeFds[0], utf8);
     close(pipeFds[0]);
@@ -175,7 +146,7 @@ ClipboardEraser::Result DataControlEraser::eraseIfHolds(const std::string& utf8)
         return Result::NotHeld;
     }
     zwlr_data_control_device_v1_set_selection(c.device, nullptr);
-    return wl_display_roundtrip(c.display) < 0 ? Result::Unavailable : Result::Erased;
+    return c.wayland.roundtrip() ? Result::Erased : Result::Unavailable;
 }
 
 } // namespace tolvane::platform::wayland

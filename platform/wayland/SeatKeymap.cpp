@@ -1,5 +1,7 @@
 #include "platform/wayland/SeatKeymap.h"
 
+#include "platform/wayland/WaylandConnection.h"
+
 #include <wayland-client.h>
 
 #include <cstring>
@@ -13,14 +15,8 @@ namespace {
 // A keymap larger than this is not a keymap.
 constexpr std::uint32_t kLargestKeymap = 4 * 1024 * 1024;
 
-struct Seat {
-    wl_seat* seat = nullptr;
-    wl_keyboard* keyboard = nullptr;
-    std::string keymap;
-};
-
 void keymapEvent(void* data, wl_keyboard*, std::uint32_t format, int fd, std::uint32_t size) {
-    auto* s = static_cast<Seat*>(data);
+    auto* s = static_cast<SeatKeyboard*>(data);
     if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0 && size <= kLargestKeymap) {
         void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
         if (map != MAP_FAILED) {
@@ -31,47 +27,45 @@ void keymapEvent(void* data, wl_keyboard*, std::uint32_t format, int fd, std::ui
     }
     close(fd);
 }
-void enter(void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {}
-void leave(void*, wl_keyboard*, std::uint32_t, wl_surface*) {}
+void enter(void* data, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {
+    static_cast<SeatKeyboard*>(data)->focused = true;
+}
+void leave(void* data, wl_keyboard*, std::uint32_t, wl_surface*) {
+    static_cast<SeatKeyboard*>(data)->focused = false;
+}
 void key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
-void modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
-               std::uint32_t) {}
+void modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
+               std::uint32_t latched, std::uint32_t locked, std::uint32_t group) {
+    auto* s = static_cast<SeatKeyboard*>(data);
+    s->depressed = depressed;
+    s->latched = latched;
+    s->locked = locked;
+    s->group = group;
+}
 void repeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 constexpr wl_keyboard_listener keyboardListener{keymapEvent, enter,     leave,
                                                 key,         modifiers, repeatInfo};
 
-void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
-            std::uint32_t) {
-    auto* s = static_cast<Seat*>(data);
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !s->seat) {
-        s->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-    }
-}
-void globalRemove(void*, wl_registry*, std::uint32_t) {}
-constexpr wl_registry_listener registryListener{global, globalRemove};
-
 } // namespace
 
-std::string readSeatKeymap() {
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display) {
-        return {};
+SeatKeyboard readSeatKeyboard(wl_display* shared) {
+    SeatKeyboard s;
+    WaylandConnection connection = shared ? WaylandConnection(shared) : WaylandConnection();
+    wl_seat* seat = connection.seat(5);
+    if (!seat) {
+        return s;
     }
-    Seat s;
-    wl_registry* registry = wl_display_get_registry(display);
-    wl_registry_add_listener(registry, &registryListener, &s);
-    wl_display_roundtrip(display);
-    if (s.seat) {
-        s.keyboard = wl_seat_get_keyboard(s.seat);
-        wl_keyboard_add_listener(s.keyboard, &keyboardListener, &s);
-        wl_display_roundtrip(display);
-        wl_keyboard_destroy(s.keyboard);
-        wl_seat_destroy(s.seat);
+    // The keymap, and for a client whose window has the focus its enter and modifiers, come
+    // in answer to the keyboard's creation.
+    wl_keyboard* keyboard = wl_seat_get_keyboard(seat);
+    wl_keyboard_add_listener(keyboard, &keyboardListener, &s);
+    connection.roundtrip();
+    if (wl_keyboard_get_version(keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION) {
+        wl_keyboard_release(keyboard);
+    } else {
+        wl_keyboard_destroy(keyboard);
     }
-    wl_registry_destroy(registry);
-    wl_display_roundtrip(display);
-    wl_display_disconnect(display);
-    return s.keymap;
+    return s;
 }
 
 } // namespace tolvane::platform::wayland

@@ -176,7 +176,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     const auto stillListening = [&] {
         if (stopping()) {
             stopped = "Tolvane doit se fermer";
-        } else if (wl_display_roundtrip(session->display) < 0) {
+        } else if (!session->connection.roundtrip()) {
             stopped = "La session Wayland s'est interrompue";
         } else if (window->closed) {
             stopped = "Le programme « " + target.program + " » s'est fermé";
@@ -212,7 +212,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         }
     }
     zwp_virtual_keyboard_v1_destroy(keyboard);
-    wl_display_roundtrip(session->display);
+    session->connection.roundtrip();
     if (!stopped.empty()) {
         return failure(stopped + (typedSome
                                       ? " : la frappe a été interrompue, vérifiez le texte reçu."

@@ -1,9 +1,12 @@
 #include "platform/xkb/KeyPlanner.h"
 
+#include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,16 +53,20 @@ std::uint32_t keysymFor(char32_t c) {
     return mayBeTyped(c) ? xkb_utf32_to_keysym(c) : 0;
 }
 
-// Every character the layout types directly, with its cheapest key.
-std::map<char32_t, KeyPress> directKeys(xkb_keymap* keymap, std::uint32_t group,
-                                        const ModifierKeys& modifiers) {
-    std::map<char32_t, KeyPress> keys;
+int cost(std::uint32_t mods) {
+    return __builtin_popcount(mods);
+}
+
+// Every keysym the layout gives on a plain, Shift, AltGr or Shift+AltGr level of the group,
+// with its cheapest key; the keypad and the modifier keys themselves left out.
+std::map<xkb_keysym_t, KeyPress> keysymKeys(xkb_keymap* keymap, std::uint32_t group,
+                                            const ModifierKeys& modifiers) {
+    std::map<xkb_keysym_t, KeyPress> keys;
     const std::uint32_t allowed = modifiers.shiftMask | modifiers.level3Mask;
     const xkb_keycode_t min = xkb_keymap_min_keycode(keymap);
     // Key codes past 255 are found in Wayland keymaps only (media keys): X clients, XWayland's
     // included, cannot receive them.
     const xkb_keycode_t max = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
-    auto cost = [](std::uint32_t mods) { return __builtin_popcount(mods); };
     for (xkb_keycode_t kc = min; kc <= max; ++kc) {
         if (kc == modifiers.shiftKeycode || kc == modifiers.level3Keycode ||
             group >= xkb_keymap_num_layouts_for_key(keymap, kc)) {
@@ -68,11 +75,8 @@ std::map<char32_t, KeyPress> directKeys(xkb_keymap* keymap, std::uint32_t group,
         const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, kc, group);
         for (xkb_level_index_t level = 0; level < levels; ++level) {
             const xkb_keysym_t* syms = nullptr;
-            if (xkb_keymap_key_get_syms_by_level(keymap, kc, group, level, &syms) != 1) {
-                continue;
-            }
-            const char32_t c = characterOf(syms[0]);
-            if (c == 0) {
+            if (xkb_keymap_key_get_syms_by_level(keymap, kc, group, level, &syms) != 1 ||
+                isKeypadSym(syms[0])) {
                 continue;
             }
             xkb_mod_mask_t masks[16];
@@ -83,14 +87,110 @@ std::map<char32_t, KeyPress> directKeys(xkb_keymap* keymap, std::uint32_t group,
                 if ((mods & ~allowed) != 0) {
                     continue;
                 }
-                auto it = keys.find(c);
+                auto it = keys.find(syms[0]);
                 if (it == keys.end() || cost(mods) < cost(it->second.mods)) {
-                    keys[c] = KeyPress{kc, mods};
+                    keys[syms[0]] = KeyPress{kc, mods};
                 }
             }
         }
     }
     return keys;
+}
+
+// Every character the layout types directly, with its cheapest key.
+std::map<char32_t, KeyPress> directKeys(const std::map<xkb_keysym_t, KeyPress>& bySym) {
+    std::map<char32_t, KeyPress> keys;
+    for (const auto& [sym, press] : bySym) {
+        const char32_t c = characterOf(sym);
+        if (c == 0) {
+            continue;
+        }
+        auto it = keys.find(c);
+        if (it == keys.end() || cost(press.mods) < cost(it->second.mods)) {
+            keys[c] = press;
+        }
+    }
+    return keys;
+}
+
+// The one character a UTF-8 text holds; 0 when it holds none or several.
+char32_t singleCharacter(const char* utf8) {
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+    char32_t c = 0;
+    int more = 0;
+    if (p[0] < 0x80) {
+        c = p[0];
+    } else if ((p[0] & 0xE0) == 0xC0) {
+        c = p[0] & 0x1F;
+        more = 1;
+    } else if ((p[0] & 0xF0) == 0xE0) {
+        c = p[0] & 0x0F;
+        more = 2;
+    } else if ((p[0] & 0xF8) == 0xF0) {
+        c = p[0] & 0x07;
+        more = 3;
+    } else {
+        return 0;
+    }
+    for (int i = 1; i <= more; ++i) {
+        if ((p[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+        c = (c << 6) | (p[i] & 0x3F);
+    }
+    return p[more + 1] == 0 ? c : 0;
+}
+
+using ComposeStatePtr = std::unique_ptr<xkb_compose_state, decltype(&xkb_compose_state_unref)>;
+
+// What a compose state gives for these keysyms fed in order: the character composed, 0 while
+// composing or when the sequence composes nothing.
+char32_t composed(xkb_compose_state* state, std::initializer_list<xkb_keysym_t> syms) {
+    xkb_compose_state_reset(state);
+    for (xkb_keysym_t sym : syms) {
+        xkb_compose_state_feed(state, sym);
+    }
+    if (xkb_compose_state_get_status(state) != XKB_COMPOSE_COMPOSED) {
+        return 0;
+    }
+    char utf8[64] = {};
+    xkb_compose_state_get_utf8(state, utf8, sizeof utf8);
+    return singleCharacter(utf8);
+}
+
+struct DeadKeySequence {
+    KeyPress dead;
+    KeyPress next;
+};
+
+// The characters two keys type through the compose table, a dead key first, each with its
+// cheapest pair of keys.
+std::map<char32_t, DeadKeySequence> deadKeySequences(const std::map<xkb_keysym_t, KeyPress>& bySym,
+                                                     xkb_compose_table* compose) {
+    std::map<char32_t, DeadKeySequence> sequences;
+    ComposeStatePtr state(xkb_compose_state_new(compose, XKB_COMPOSE_STATE_NO_FLAGS),
+                          &xkb_compose_state_unref);
+    if (!state) {
+        return sequences;
+    }
+    for (const auto& [dead, deadPress] : bySym) {
+        if (!isDeadSym(dead)) {
+            continue;
+        }
+        for (const auto& [next, nextPress] : bySym) {
+            const char32_t c = composed(state.get(), {dead, next});
+            if (c == 0 || !mayBeTyped(c)) {
+                continue;
+            }
+            const int total = cost(deadPress.mods) + cost(nextPress.mods);
+            auto it = sequences.find(c);
+            if (it == sequences.end() ||
+                total < cost(it->second.dead.mods) + cost(it->second.next.mods)) {
+                sequences[c] = DeadKeySequence{deadPress, nextPress};
+            }
+        }
+    }
+    return sequences;
 }
 
 } // namespace
@@ -159,9 +259,12 @@ std::vector<std::uint32_t> findSpareKeycodes(xkb_keymap* keymap) {
 
 KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
                        const std::vector<std::uint32_t>& spareKeycodes,
-                       const KeystrokeScript& script) {
+                       const KeystrokeScript& script, xkb_compose_table* compose) {
     KeyPlan plan;
-    const std::map<char32_t, KeyPress> direct = directKeys(keymap, group, modifiers);
+    const std::map<xkb_keysym_t, KeyPress> bySym = keysymKeys(keymap, group, modifiers);
+    const std::map<char32_t, KeyPress> direct = directKeys(bySym);
+    // Worked out at the first character that needs it.
+    std::optional<std::map<char32_t, DeadKeySequence>> sequences;
     // Spare levels: plain, then Shift when there is a Shift key.
     const std::size_t levelsPerSpare = modifiers.shiftMask != 0 ? 2 : 1;
     const std::size_t capacity = spareKeycodes.size() * levelsPerSpare;
@@ -206,7 +309,19 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
         }
         if (auto press = lend(c)) {
             plan.segments.back().keys.push_back(PlannedKey{*press, c, false});
-        } else if (plan.untypable.find(c) == std::u32string::npos) {
+            return;
+        }
+        if (compose && !sequences) {
+            sequences = deadKeySequences(bySym, compose);
+        }
+        if (sequences) {
+            if (auto it = sequences->find(c); it != sequences->end()) {
+                plan.segments.back().keys.push_back(PlannedKey{it->second.dead, c, false, true});
+                plan.segments.back().keys.push_back(PlannedKey{it->second.next, c, false});
+                return;
+            }
+        }
+        if (plan.untypable.find(c) == std::u32string::npos) {
             plan.untypable += c;
         }
     };
@@ -240,6 +355,124 @@ char32_t translate(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& 
     StatePtr state(xkb_state_new(keymap), &xkb_state_unref);
     xkb_state_update_mask(state.get(), press.mods, 0, 0, 0, 0, group);
     return characterOf(xkb_state_key_get_one_sym(state.get(), press.keycode));
+}
+
+std::u32string typeBack(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
+                        const PlanSegment& segment, xkb_compose_table* compose) {
+    std::u32string text;
+    ComposeStatePtr state(compose ? xkb_compose_state_new(compose, XKB_COMPOSE_STATE_NO_FLAGS)
+                                  : nullptr,
+                          &xkb_compose_state_unref);
+    StatePtr keys(xkb_state_new(keymap), &xkb_state_unref);
+    std::optional<xkb_keysym_t> dead;
+    for (const PlannedKey& key : segment.keys) {
+        xkb_keysym_t sym = XKB_KEY_NoSymbol;
+        bool lent = false;
+        for (const SpareBinding& b : segment.bindings) {
+            if (b.keycode == key.press.keycode) {
+                sym = b.keysyms[(key.press.mods & modifiers.shiftMask) != 0 ? 1 : 0];
+                lent = true;
+            }
+        }
+        if (!lent) {
+            xkb_state_update_mask(keys.get(), key.press.mods, 0, 0, 0, 0, group);
+            sym = xkb_state_key_get_one_sym(keys.get(), key.press.keycode);
+        }
+        if (dead) {
+            const char32_t c = state ? composed(state.get(), {*dead, sym}) : 0;
+            text += c ? c : U'\uFFFD';
+            dead.reset();
+        } else if (isDeadSym(sym)) {
+            dead = sym;
+        } else {
+            const char32_t c = characterOf(sym);
+            text += c ? c : U'\uFFFD';
+        }
+    }
+    if (dead) {
+        text += U'\uFFFD';
+    }
+    return text;
+}
+
+xkb_compose_table* composeTableOfLocale(xkb_context* context) {
+    const char* locale = nullptr;
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) {
+            locale = value;
+            break;
+        }
+    }
+    return xkb_compose_table_new_from_locale(context, locale ? locale : "C",
+                                             XKB_COMPOSE_COMPILE_NO_FLAGS);
+}
+
+LockKeys keysClearingLocks(xkb_keymap* keymap, std::uint32_t group, std::uint32_t lockedMods) {
+    const auto pressed = [&](std::uint32_t locked, std::uint32_t kc) {
+        StatePtr state(xkb_state_new(keymap), &xkb_state_unref);
+        xkb_state_update_mask(state.get(), 0, 0, locked, 0, 0, group);
+        xkb_state_update_key(state.get(), kc, XKB_KEY_DOWN);
+        xkb_state_update_key(state.get(), kc, XKB_KEY_UP);
+        return xkb_state_serialize_mods(state.get(), XKB_STATE_MODS_LOCKED);
+    };
+    std::vector<std::uint32_t> candidates;
+    std::uint32_t numLock = 0;
+    const xkb_keycode_t max = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
+    for (xkb_keycode_t kc = xkb_keymap_min_keycode(keymap); kc <= max; ++kc) {
+        const xkb_keysym_t* syms = nullptr;
+        if (xkb_keymap_num_layouts_for_key(keymap, kc) <= group ||
+            xkb_keymap_key_get_syms_by_level(keymap, kc, group, 0, &syms) != 1) {
+            continue;
+        }
+        switch (syms[0]) {
+        case XKB_KEY_Num_Lock:
+            numLock |= pressed(0, kc);
+            break;
+        case XKB_KEY_Caps_Lock:
+        case XKB_KEY_Shift_Lock:
+        case XKB_KEY_ISO_Lock:
+        case XKB_KEY_ISO_Level3_Lock:
+        case XKB_KEY_ISO_Level5_Lock:
+            candidates.push_back(kc);
+            break;
+        default:
+            break;
+        }
+    }
+    const std::uint32_t keep = lockedMods & numLock;
+    // The shortest presses from one lock state to another, three keys at most.
+    const auto path = [&](std::uint32_t from,
+                          std::uint32_t to) -> std::optional<std::vector<std::uint32_t>> {
+        std::deque<std::pair<std::uint32_t, std::vector<std::uint32_t>>> queue{{from, {}}};
+        while (!queue.empty()) {
+            auto [locked, keys] = queue.front();
+            queue.pop_front();
+            if (locked == to) {
+                return keys;
+            }
+            if (keys.size() == 3) {
+                continue;
+            }
+            for (std::uint32_t kc : candidates) {
+                auto next = keys;
+                next.push_back(kc);
+                queue.emplace_back(pressed(locked, kc), std::move(next));
+            }
+        }
+        return std::nullopt;
+    };
+    LockKeys result;
+    if (lockedMods == keep) {
+        return result;
+    }
+    const auto off = path(lockedMods, keep);
+    result.cleared = off.has_value();
+    if (off) {
+        result.off = *off;
+        result.on = path(keep, lockedMods).value_or(std::vector<std::uint32_t>{});
+    }
+    return result;
 }
 
 } // namespace tolvane::platform::xkb

@@ -7,6 +7,8 @@
 #include <vector>
 
 struct xkb_keymap;
+struct xkb_compose_table;
+struct xkb_context;
 
 namespace tolvane::platform::xkb {
 
@@ -43,6 +45,9 @@ struct PlannedKey {
     KeyPress press;
     char32_t character = 0; // what it types; U'\n' for Enter, U'\t' for Tab
     bool endsLine = false;  // an Enter: a good moment to check that the target still listens
+    // A dead key: it types nothing itself, the next key completes the character (the same
+    // character is given for both). Typing never stops between the two.
+    bool composing = false;
 };
 
 // Keys typed with one set of spare bindings in place.
@@ -57,16 +62,38 @@ struct KeyPlan {
 };
 
 // Plans a script on a keymap's layout (group). Characters the layout gives on a plain, Shift,
-// AltGr or Shift+AltGr level are typed with that key (never through a dead key); the others
-// are bound to spare keys, as many at once as there are spare levels, so the keymap changes
-// once per segment and never between characters of a segment.
+// AltGr or Shift+AltGr level are typed with that key; the others are bound to spare keys, as
+// many at once as there are spare levels, so the keymap changes once per segment and never
+// between characters of a segment. Without spare keys, and given the compose table the
+// target applies, a character may be typed as a dead key of the layout followed by a base key,
+// a second dead key or Space, as that table composes them.
 KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
                        const std::vector<std::uint32_t>& spareKeycodes,
-                       const KeystrokeScript& script);
+                       const KeystrokeScript& script, xkb_compose_table* compose = nullptr);
 
 // The character a planned press produces on the keymap with the segment's bindings in place;
 // 0 when none. The inverse of the planner, for checking it.
 char32_t translate(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
                    const std::vector<SpareBinding>& bindings, const KeyPress& press);
+
+// The text a segment's keys type, dead keys composed through the table: the inverse of the
+// planner, for checking it. A key or sequence that types nothing gives U+FFFD.
+std::u32string typeBack(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
+                        const PlanSegment& segment, xkb_compose_table* compose);
+
+// The compose table of the locale the environment names (LC_ALL, LC_CTYPE, LANG), as the
+// programs started from here load it; null when there is none.
+xkb_compose_table* composeTableOfLocale(xkb_context* context);
+
+// Keys that take the locks off and give them back: the locked modifiers that change what keys
+// type (Caps Lock, Shift Lock, level locks; not Num Lock, which changes only the keypad) are
+// switched off by pressing and releasing the keys of off in order, as a person would, and on
+// again by those of on. Nothing locked: both empty. Locks no key takes off: cleared false.
+struct LockKeys {
+    std::vector<std::uint32_t> off;
+    std::vector<std::uint32_t> on;
+    bool cleared = true;
+};
+LockKeys keysClearingLocks(xkb_keymap* keymap, std::uint32_t group, std::uint32_t lockedMods);
 
 } // namespace tolvane::platform::xkb

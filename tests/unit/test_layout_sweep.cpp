@@ -5,10 +5,12 @@
 #include "engine/CharacterClasses.h"
 #include "platform/xkb/KeyPlanner.h"
 
+#include <xkbcommon/xkbcommon-compose.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -138,6 +140,80 @@ TEST(LayoutSweep, EveryShippedLayoutPlansExactly) {
     std::printf("layouts and variants: %zu listed, %zu without symbols, %zu tested, %zu with "
                 "untypable characters, %zu failed\n",
                 layouts.size(), skipped, tested, withUntypable, failed.size());
+    for (const std::string& f : failed) {
+        ADD_FAILURE() << f;
+    }
+}
+
+// Without spare keys (typing through the desktop, on the user's own layout): how many layouts
+// type everything of a level's alphabet and of the fixed texts, with single keys only and with
+// the layout's dead keys composed through the compose table. Every sequence planned types its
+// character back through the table.
+TEST(LayoutSweep, DeadKeysCompleteTheLayoutsThatHaveThem) {
+    const std::vector<LayoutName> layouts = shippedLayouts("/usr/share/X11/xkb/rules/evdev.lst");
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    xkb_context_set_log_level(context.get(), XKB_LOG_LEVEL_CRITICAL);
+    std::unique_ptr<xkb_compose_table, decltype(&xkb_compose_table_unref)> compose(
+        xkb_compose_table_new_from_locale(context.get(), "en_US.UTF-8",
+                                          XKB_COMPOSE_COMPILE_NO_FLAGS),
+        &xkb_compose_table_unref);
+    ASSERT_TRUE(compose);
+
+    const auto scriptOf = [](std::initializer_list<int> classes) {
+        tolvane::engine::ClassSelection selected{};
+        for (int c : classes) {
+            selected[static_cast<std::size_t>(c)] = true;
+        }
+        return tolvane::delivery::notepadScript({tolvane::engine::BuildAlphabet(selected)},
+                                                tolvane::delivery::columnTitleLine(true), U"2", 2);
+    };
+    const KeystrokeScript moyen = scriptOf({0, 1, 2, 6}); // digits, capitals, smalls, blank
+    const KeystrokeScript eleve = scriptOf({0, 1, 2, 3, 4, 5, 6});
+    // Layouts whose dead keys give everything the highest level and the fixed texts need.
+    const std::vector<std::string> complete{"fr", "fr(oss)", "fr(bepo)", "be", "ch(fr)",
+                                            "de", "it",      "es",       "gb", "us(intl)"};
+    std::size_t counts[2][2] = {};
+    std::vector<std::string> failed;
+    for (const LayoutName& name : layouts) {
+        if (!std::ifstream("/usr/share/X11/xkb/symbols/" + name.layout)) {
+            continue;
+        }
+        const xkb_rule_names names{"evdev", "pc105", name.layout.c_str(), name.variant.c_str(), ""};
+        std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+            xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+            &xkb_keymap_unref);
+        if (!keymap) {
+            continue;
+        }
+        const ModifierKeys modifiers = findModifierKeys(keymap.get());
+        for (int level = 0; level < 2; ++level) {
+            const KeystrokeScript& script = level == 0 ? moyen : eleve;
+            for (int dead = 0; dead < 2; ++dead) {
+                xkb_compose_table* table = dead ? compose.get() : nullptr;
+                const KeyPlan plan = planKeystrokes(keymap.get(), 0, modifiers, {}, script, table);
+                if (!plan.untypable.empty()) {
+                    if (dead && level == 1 &&
+                        std::count(complete.begin(), complete.end(), describe(name))) {
+                        failed.push_back(describe(name) + ": lacks characters");
+                    }
+                    continue;
+                }
+                ++counts[level][dead];
+                if (typeBack(keymap.get(), 0, modifiers, plan.segments.front(), table) !=
+                    tolvane::delivery::typedText(script)) {
+                    failed.push_back(describe(name) + ": the keys do not type the script back");
+                }
+            }
+        }
+    }
+    std::printf("layouts typing everything without spare keys:\n"
+                "  Moyen and the fixed texts: %zu with single keys, %zu with dead keys\n"
+                "  Elevé and the fixed texts: %zu with single keys, %zu with dead keys\n",
+                counts[0][0], counts[0][1], counts[1][0], counts[1][1]);
+    // What xkeyboard-config's layouts gave when dead keys were first planned.
+    EXPECT_GE(counts[0][1], 233u);
+    EXPECT_GE(counts[1][1], 117u);
     for (const std::string& f : failed) {
         ADD_FAILURE() << f;
     }

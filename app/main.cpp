@@ -7,6 +7,7 @@
 #include "platform/qt/QtClipboard.h"
 #include "platform/qt/QtFileDialog.h"
 #include "platform/qt/QtMessageBox.h"
+#include "platform/qt/QtWaitNotice.h"
 #include "platform/session/KeystrokeBackend.h"
 #include "ui/FormHost.h"
 #include "ui/Style.h"
@@ -42,10 +43,11 @@ int main(int argc, char** argv) {
 
     tolvane::platform::qt::QtMessageBox messageBox;
     tolvane::platform::qt::QtFileDialog fileDialog;
+    tolvane::platform::qt::QtWaitNotice waitNotice;
     desktop::ProcessLauncher launcher;
     namespace session = tolvane::platform::session;
     const auto server = session::detectDisplayServer();
-    const auto injector = session::makeKeystrokeInjector(server, messageBox);
+    const auto injector = session::makeKeystrokeInjector(server, messageBox, waitNotice);
     const auto eraser = session::makeClipboardEraser(server);
     tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get());
     // Installed, or beside the executable's tree (build tree, relocated install).

@@ -54,38 +54,42 @@ std::optional<Refusal> readShape(const GenerationSettings& settings, BatchShape&
     return std::nullopt;
 }
 
-Batch generateBatch(const GenerationSettings& settings, platform::RandomSource& random) {
+std::optional<Refusal> refusalOf(const GenerationSettings& settings) {
     using R = Refusal::Reason;
-    Batch batch;
     BatchShape shape;
     if (auto refusal = readShape(settings, shape)) {
-        batch.refusal = std::move(refusal);
-        return batch;
+        return refusal;
     }
     if (settings.associate && shape.count != settings.userCount) {
-        batch.refusal = refuse(
+        return refuse(
             R::UserCountMismatch,
             "Le nombre d'utilisateurs ne correspond pas au nombre de mots de passe à générer !",
             "Averitssemen(");
-        return batch;
     }
-    const std::u32string alphabet = BuildAlphabet(settings.classes);
-    if (alphabet.empty()) {
-        batch.refusal = refuse(R::EmptyAlphabet,
-                               "Aucun type de caractère n'est sélectionné : cochez au moins une "
-                               "case sous « Personalisé ».");
-        return batch;
+    if (BuildAlphabet(settings.classes).empty()) {
+        return refuse(R::EmptyAlphabet,
+                      "Aucun type de caractère n'est sélectionné : cochez au moins une "
+                      "case sous « Personalisé ».");
     }
     if (settings.associate && static_cast<std::int64_t>(settings.userNames.size()) < shape.count) {
-        batch.refusal =
-            refuse(R::MissingUserNames,
-                   "Il manque des noms d'utilisateurs : " +
-                       plural(static_cast<std::int64_t>(settings.userNames.size()), "nom", "noms") +
-                       " pour " + plural(shape.count, "mot de passe", "mots de passe") +
-                       ". Ajoutez les noms à nouveau.");
+        return refuse(
+            R::MissingUserNames,
+            "Il manque des noms d'utilisateurs : " +
+                plural(static_cast<std::int64_t>(settings.userNames.size()), "nom", "noms") +
+                " pour " + plural(shape.count, "mot de passe", "mots de passe") +
+                ". Ajoutez les noms à nouveau.");
+    }
+    return std::nullopt;
+}
+
+Batch generateBatch(const GenerationSettings& settings, platform::RandomSource& random) {
+    Batch batch;
+    if ((batch.refusal = refusalOf(settings))) {
         return batch;
     }
-
+    BatchShape shape;
+    readShape(settings, shape);
+    const std::u32string alphabet = BuildAlphabet(settings.classes);
     const auto alphabetSize = static_cast<std::uint32_t>(alphabet.size());
     const std::int64_t groupLength = shape.groupLength();
     batch.lines.reserve(static_cast<std::size_t>(shape.count));

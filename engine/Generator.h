@@ -47,6 +47,9 @@ struct BatchShape {
 // Reads and checks the three numbers; a refusal when one cannot be used.
 std::optional<Refusal> readShape(const GenerationSettings& settings, BatchShape& shape);
 
+// Why a generation with these settings would draw nothing; nothing when it would draw.
+std::optional<Refusal> refusalOf(const GenerationSettings& settings);
+
 // Draws one batch: the password alone, or name TAB password, or name TAB password TAB code.
 Batch generateBatch(const GenerationSettings& settings, platform::RandomSource& random);
 

@@ -24,7 +24,11 @@ struct Preparation {
 class KeystrokeInjector {
 public:
     virtual ~KeystrokeInjector() = default;
+    // Called at each generation before any password is drawn: what must happen once, and never
+    // while passwords are in memory, happens here.
+    virtual void beforeSecrets() {}
     // Empty when keystrokes can be delivered in this session; otherwise why not, in French.
+    // The desktop may ask the user here: called before the passwords are drawn.
     virtual std::string unavailableReason() = 0;
     // Plans the script on the keyboard the keys will go through, before the target is started,
     // so that a script that cannot be typed starts nothing.

@@ -8,6 +8,7 @@
 #include "ui_Form1.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
 #include <QMouseEvent>
 
 namespace tolvane::ui {
@@ -200,8 +201,15 @@ void Form1::Combo3_Click() {
 
 void Form1::Command1_Click() {
     services_.sound.playAsync("notify.wav");
+    generating_ = true;
     const GenerationOutcome outcome =
         generateAndDeliver(ReadSettings(), chosenProgram_, *ui_->List1, services_);
+    generating_ = false;
+    if (closeAsked_) {
+        // The person has closed the window meanwhile: it closes now, with nothing more to say.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
     if (outcome.notice) {
         warn(outcome.notice->text, outcome.notice->title);
     }
@@ -212,6 +220,15 @@ void Form1::Command1_Click() {
     // is what the next generation pairs. The count keeps the number it showed.
     ui_->List2->clear();
     combo5_->clear();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (generating_) {
+        closeAsked_ = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void Form1::Check10_Click() {

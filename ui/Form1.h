@@ -59,6 +59,9 @@ public:
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
+    // While a generation runs (the desktop may be asking the user), closing the window waits
+    // for it to end, then closes.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -71,6 +74,8 @@ private:
     std::unique_ptr<ComboControl> combo1_, combo2_, combo3_, combo4_, combo5_;
     std::string dialogFileName_; // the open-file dialog keeps its last path
     std::string chosenProgram_;  // for "Vers un autre programme", empty until one is chosen
+    bool generating_ = false;    // Command1_Click runs
+    bool closeAsked_ = false;    // the window was closed meanwhile
 };
 
 } // namespace tolvane::ui

@@ -42,6 +42,17 @@ GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
             }
         }
     } wiper{settings, batch, request};
+    // Settings that draw nothing are refused before the desktop is asked anything.
+    if (const auto refusal = engine::refusalOf(settings)) {
+        outcome.notice = Notice{refusal->message, refusal->title};
+        return outcome;
+    }
+    // What the desktop must know, or ask the user, is done before any password exists.
+    services.injector.beforeSecrets();
+    std::string unavailable;
+    if (settings.destination != engine::Destination::Clipboard) {
+        unavailable = services.injector.unavailableReason();
+    }
     try {
         batch = engine::generateBatch(settings, services.random);
     } catch (const platform::RandomSourceError&) {
@@ -57,6 +68,11 @@ GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
         results.addItem(QString::fromStdU32String(line));
     }
     outcome.drawn = true;
+    // Kept in the list as every generation's lines are; nothing can reach a program now.
+    if (!unavailable.empty()) {
+        outcome.notice = Notice{unavailable};
+        return outcome;
+    }
 
     request.destination = settings.destination;
     request.programPath = program;

@@ -14,18 +14,41 @@ struct PortalKey {
     bool keysym = false;
     std::uint32_t value = 0;
     bool down = false;
+    // The first event of a character (its modifiers, or a dead key that begins it): typing may
+    // stop only before such an event, never inside a character.
+    bool startsCharacter = false;
+};
+
+// The user's keyboard as the compositor describes it to this program's window.
+struct UserKeyboard {
+    std::string keymap;       // XKB text; empty when unknown
+    bool stateKnown = false;  // the window had the focus: the locks and the layout below are told
+    std::uint32_t locked = 0; // locked modifiers (Caps Lock)
+    std::uint32_t group = 0;  // the active layout
 };
 
 struct PortalKeyPlan {
+    // The locks taken off first (lockEvents events), then the characters.
     std::vector<PortalKey> keys;
+    std::size_t lockEvents = 0;
+    // The locks given back: sent however typing ends, once those taken off were.
+    std::vector<PortalKey> restore;
     std::u32string untypable; // each character once; nothing is typed when not empty
     bool onLayout = false;    // planned as keys of the user's layout
+    std::string error;        // French: the keyboard is in a state no key plan can type through
 };
 
-// With the user's keymap (XKB text, one layout): each character as the key that types it on
-// that layout, Shift and AltGr pressed around it, so that the desktop looks nothing up; the
-// characters the layout lacks cannot be typed. Without it, or with several layouts (which one
-// is active is not known): one keysym per character, which the desktop looks up itself.
-PortalKeyPlan planPortalKeys(const std::string& keymap, const KeystrokeScript& script);
+// With the user's keymap: each character as the keys that type it on the active layout,
+// Shift and AltGr pressed around it, or as a dead key of that layout and the key that
+// completes it through the compose table of the locale, so that the desktop looks nothing up;
+// the characters the layout lacks cannot be typed. Locks that would change what the keys type
+// (Caps Lock) are switched off with their keys first and back on at the end. Without the
+// keymap, or with several layouts of which the active one is not told: one keysym per
+// character, which the desktop looks up itself.
+PortalKeyPlan planPortalKeys(const UserKeyboard& keyboard, const KeystrokeScript& script);
+
+// The layout's paste shortcut, Ctrl+V, locks off around it as for typing; empty keys and an
+// error when the layout cannot give it.
+PortalKeyPlan planPasteKeys(const UserKeyboard& keyboard);
 
 } // namespace tolvane::platform::portal

@@ -22,14 +22,26 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 // Keys leave at a pace any client reads: a compositor drops a client whose queue fills up.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
 
-const char* const kExplanation =
-    "Pour taper les mots de passe dans le programme qui va s'ouvrir, Tolvane doit utiliser le "
-    "clavier à travers le bureau. Le bureau peut vous demander votre accord : acceptez le partage "
-    "du clavier. L'accord vaut jusqu'à la fermeture ou la remise à zéro de cette fenêtre, et "
-    "Tolvane n'en garde aucune trace.";
+const char* const kWhy = "Pour taper les mots de passe dans le programme qui va s'ouvrir, "
+                         "Tolvane doit utiliser le clavier à travers le bureau. ";
+const char* const kLasts = " L'accord vaut jusqu'à la fermeture ou la remise à zéro de cette "
+                           "fenêtre, et Tolvane n'en garde aucune trace.";
+const char* const kEnding = "Tolvane doit se fermer : rien n'a été tapé.";
 
 QGuiApplication* guiApplication() {
     return qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+}
+
+bool contains(const std::string& list, const char* name) {
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        if (list.compare(start, end - start, name) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
 }
 
 } // namespace
@@ -47,6 +59,24 @@ PortalKeystrokeInjector::~PortalKeystrokeInjector() {
 
 bool PortalKeystrokeInjector::offered(QDBusConnection bus) {
     return PortalSession::offered(std::move(bus), std::chrono::seconds(10));
+}
+
+std::string PortalKeystrokeInjector::explanation(const std::string& desktop) {
+    if (contains(desktop, "GNOME")) {
+        return std::string(kWhy) +
+               "GNOME va vous le demander : dans sa fenêtre, activez d'abord « Autoriser "
+               "l’interaction à distance », puis cliquez sur « Partager » (sans l'interaction à "
+               "distance, « Partager » ne donne pas le clavier)." +
+               kLasts;
+    }
+    if (contains(desktop, "KDE")) {
+        return std::string(kWhy) +
+               "KDE peut vous demander d'autoriser le contrôle à distance : acceptez-le. Une "
+               "notification signale ensuite que le contrôle à distance a commencé." +
+               kLasts;
+    }
+    return std::string(kWhy) +
+           "Le bureau peut vous demander votre accord : acceptez le partage du clavier." + kLasts;
 }
 
 bool PortalKeystrokeInjector::ownWindowFocused() const {
@@ -78,6 +108,21 @@ bool PortalKeystrokeInjector::waitFor(const std::function<bool()>& done,
     }
 }
 
+PortalSession::Timeouts timeoutsOf(const PortalKeystrokeInjector::Options& options) {
+    PortalSession::Timeouts timeouts;
+    timeouts.call = options.call;
+    timeouts.answer = options.answer;
+    timeouts.permission = options.permission;
+    return timeouts;
+}
+
+void PortalKeystrokeInjector::beforeSecrets() {
+    if (identified_ || linux_desktop::stopRequested() || !offered(bus_)) {
+        return;
+    }
+    identified_ = PortalSession::identify(bus_, timeoutsOf(options_)).empty();
+}
+
 std::string PortalKeystrokeInjector::unavailableReason() {
     pumpEvents(); // news from the desktop since the last delivery
     if (session_ && session_->isOpen()) {
@@ -88,15 +133,19 @@ std::string PortalKeystrokeInjector::unavailableReason() {
     if (!offered(bus_)) {
         return kDesktopCannotType;
     }
+    if (!identified_) {
+        return "Le bureau n'a pas pu reconnaître Tolvane quand il l'a demandé : fermez Tolvane, "
+               "puis rouvrez-le.";
+    }
     // The window that asks, before the explanation's box takes the focus.
     QWindow* owner = guiApplication() ? QGuiApplication::focusWindow() : nullptr;
-    messages_.show(kExplanation, MessageIcon::Information, MessageButtons::Ok, std::string());
-
-    PortalSession::Timeouts timeouts;
-    timeouts.call = options_.call;
-    timeouts.answer = options_.answer;
-    timeouts.permission = options_.permission;
-    session_ = std::make_unique<PortalSession>(bus_, timeouts);
+    messages_.show(explanation(options_.desktop), MessageIcon::Information, MessageButtons::Ok,
+                   std::string());
+    // Asked to end while the box was up: nothing is asked of the desktop.
+    if (linux_desktop::stopRequested()) {
+        return kEnding;
+    }
+    session_ = std::make_unique<PortalSession>(bus_, timeoutsOf(options_), options_.notice);
     if (std::string refused = session_->open(); !refused.empty()) {
         session_.reset();
         return refused;
@@ -111,9 +160,11 @@ std::string PortalKeystrokeInjector::unavailableReason() {
 }
 
 Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script) {
-    PortalKeyPlan plan =
-        planPortalKeys(options_.keymap ? options_.keymap() : std::string(), script);
-    Preparation prepared{{}, plan.untypable, plan.onLayout};
+    // Read while this program's window still has the focus: the compositor tells the locks
+    // and the active layout only to the window that has it.
+    keyboard_ = options_.keyboard ? options_.keyboard() : UserKeyboard{};
+    PortalKeyPlan plan = planPortalKeys(keyboard_, script);
+    Preparation prepared{plan.error, plan.untypable, plan.onLayout};
     wipeRecords(plan.keys);
     wipe(plan.untypable);
     return prepared;
@@ -127,9 +178,21 @@ std::vector<std::string> PortalKeystrokeInjector::beforeLaunch() {
 
 InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
                                                   const KeystrokeScript& script) {
+    PortalKeyPlan plan = planPortalKeys(keyboard_, script);
+    return send(target, plan);
+}
+
+bool PortalKeystrokeInjector::canPaste() {
+    return planPasteKeys(keyboard_).error.empty();
+}
+
+InjectionResult PortalKeystrokeInjector::pasteInto(const LaunchResult& target) {
+    PortalKeyPlan plan = planPasteKeys(keyboard_);
+    return send(target, plan);
+}
+
+InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, PortalKeyPlan& plan) {
     const auto failure = [](std::string error) { return InjectionResult{false, std::move(error)}; };
-    PortalKeyPlan plan =
-        planPortalKeys(options_.keymap ? options_.keymap() : std::string(), script);
     struct PlanWiper {
         PortalKeyPlan& plan;
         ~PlanWiper() {
@@ -137,6 +200,9 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
             wipe(plan.untypable);
         }
     } wiper{plan};
+    if (!plan.error.empty()) {
+        return failure(plan.error);
+    }
     if (!plan.untypable.empty()) {
         return failure(untypableMessage(plan.untypable));
     }
@@ -164,9 +230,11 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
     std::string stopped;
     // Keys down now (a character's modifiers and key): released however typing ends.
     std::vector<PortalKey> held;
+    held.reserve(8);
+    std::size_t sent = 0;
     for (const PortalKey& key : plan.keys) {
-        // Between two characters only: a character is never cut in two.
-        if (held.empty()) {
+        // Between two characters only: a character, dead key and all, is never cut in two.
+        if (key.startsCharacter) {
             pumpEvents();
             if (linux_desktop::stopRequested()) {
                 stopped = "Tolvane doit se fermer";
@@ -180,6 +248,7 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
             }
         }
         const bool taken = session_->send(key);
+        ++sent;
         if (key.down) {
             held.push_back(key);
         } else {
@@ -202,6 +271,12 @@ InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
         session_->send(release);
     }
     wipeRecords(held);
+    // The locks taken off are given back, however typing ended.
+    if (sent >= plan.lockEvents && session_->isOpen()) {
+        for (const PortalKey& key : plan.restore) {
+            session_->send(key);
+        }
+    }
     if (!stopped.empty()) {
         return failure(stopped + (typedSome
                                       ? " : la frappe a été interrompue, vérifiez le texte reçu."

@@ -2,6 +2,8 @@
 
 #include "platform/KeystrokeInjector.h"
 #include "platform/MessageBox.h"
+#include "platform/WaitNotice.h"
+#include "platform/portal/PortalKeys.h"
 
 #include <QDBusConnection>
 #include <QPointer>
@@ -16,25 +18,32 @@ namespace tolvane::platform::portal {
 class PortalSession;
 
 // Types through the desktop portal's RemoteDesktop interface (GNOME, KDE). The keys go through
-// the user's own layout: each character is typed with the keys that give it on that layout
-// (the keymap the compositor hands every client), and a character the layout lacks is refused
-// before anything is typed. Without the keymap, one keysym per character, which the desktop
-// looks up itself.
+// the user's own layout, read with its locks and active layout from the compositor before the
+// target starts: each character is typed with the keys that give it on that layout (Shift and
+// AltGr around it, or a dead key and the key that completes it), locks are taken off for the
+// typing and given back, and a character the layout lacks is reported before anything starts.
+// Without the keymap, one keysym per character, which the desktop looks up itself.
 //
-// The desktop asks the user's permission once per window: the first delivery explains why,
-// then opens the session; it lasts, in memory only, until that window closes or is reset.
+// The desktop asks the user's permission once per window: the first delivery explains why
+// (saying what to do in that desktop's dialog), then opens the session; it lasts, in memory
+// only, until that window closes or is reset.
 //
 // These desktops tell no program which window has the keyboard: the keys go wherever the focus
 // is. What is checked: this program's window had the focus when the target was started, and
-// typing begins only once it lost it (the target's window came up); before every key, this
-// program's window must not have the focus back, and the session must still be granted.
+// typing begins only once it lost it (the target's window came up); before every character,
+// this program's window must not have the focus back, and the session must still be granted.
 class PortalKeystrokeInjector final : public KeystrokeInjector {
 public:
     struct Options {
         // Whether one of this program's windows has the keyboard focus; by default, from Qt.
         std::function<bool()> ownWindowFocused;
-        // The user's keymap in XKB text, as the compositor gives it; empty when unknown.
-        std::function<std::string()> keymap;
+        // The user's keyboard as the compositor tells this program's window; keymap empty when
+        // unknown.
+        std::function<UserKeyboard()> keyboard;
+        // The desktop (XDG_CURRENT_DESKTOP), whose permission dialog the explanation describes.
+        std::string desktop;
+        // Shown while the desktop asks the user; without it the wait shows nothing.
+        WaitNotice* notice = nullptr;
         std::chrono::milliseconds call{10000};
         std::chrono::milliseconds answer{25000};
         std::chrono::milliseconds permission{120000};
@@ -51,21 +60,30 @@ public:
     // Whether the desktop offers the portal with a keyboard (a quick question on the bus).
     static bool offered(QDBusConnection bus = QDBusConnection::sessionBus());
 
+    // The portal learns who this program is, once, while no password exists yet.
+    void beforeSecrets() override;
     // Empty once the desktop has granted the keyboard: the first time in a window, after a
     // short explanation, the desktop asks the user. Otherwise why not, in French.
     std::string unavailableReason() override;
     Preparation prepare(const KeystrokeScript& script) override;
     std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
+    bool canPaste() override;
+    InjectionResult pasteInto(const LaunchResult& target) override;
 
     // Ends the session and forgets the permission.
     void endSession();
+
+    // The explanation shown before the desktop's question, for this desktop.
+    static std::string explanation(const std::string& desktop);
 
 private:
     bool ownWindowFocused() const;
     void pumpEvents() const;
     // Waits until done() holds or the time is up; false on time up.
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) const;
+    // Sends the plan's keys into the target's window once it has the focus.
+    InjectionResult send(const LaunchResult& target, PortalKeyPlan& plan);
 
     MessageBox& messages_;
     QDBusConnection bus_;
@@ -73,6 +91,8 @@ private:
     std::unique_ptr<PortalSession> session_;
     QPointer<QWindow> owner_; // the window the session belongs to
     QMetaObject::Connection ownerGone_;
+    bool identified_ = false;
+    UserKeyboard keyboard_; // as it was before the launch
     bool focusedAtLaunch_ = false;
 };
 

@@ -49,10 +49,23 @@ KeysymPlan planKeysyms(const KeystrokeScript& script) {
     return plan;
 }
 
-QString requestPath(const QString& uniqueName, const QString& token) {
+namespace {
+
+QString objectPath(const char* kind, const QString& uniqueName, const QString& token) {
     QString sender = uniqueName.startsWith(u':') ? uniqueName.mid(1) : uniqueName;
     sender.replace(u'.', u'_');
-    return QStringLiteral("/org/freedesktop/portal/desktop/request/") + sender + u'/' + token;
+    return QStringLiteral("/org/freedesktop/portal/desktop/") + QLatin1String(kind) + u'/' +
+           sender + u'/' + token;
+}
+
+} // namespace
+
+QString requestPath(const QString& uniqueName, const QString& token) {
+    return objectPath("request", uniqueName, token);
+}
+
+QString sessionPath(const QString& uniqueName, const QString& token) {
+    return objectPath("session", uniqueName, token);
 }
 
 Answer readResponse(Step step, std::uint32_t code, const QVariantMap& results) {

@@ -30,6 +30,8 @@ KeysymPlan planKeysyms(const KeystrokeScript& script);
 // The Request object the portal answers a call on: the caller's unique bus name without its
 // ':' and with '_' for each '.', then the call's handle_token.
 QString requestPath(const QString& uniqueName, const QString& token);
+// The Session object the portal makes for a session_handle_token, named the same way.
+QString sessionPath(const QString& uniqueName, const QString& token);
 
 enum class Step { CreateSession, SelectDevices, Start };
 

@@ -2,11 +2,11 @@
 
 #include "platform/linux/CoreDumps.h"
 
-#include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QEventLoop>
 #include <QTimer>
 
 namespace tolvane::platform::portal {
@@ -18,6 +18,11 @@ const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kRemoteDesktop = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
+
+const char* const kAsking =
+    "Tolvane attend la réponse du bureau : acceptez ou refusez le partage du clavier dans la "
+    "fenêtre qu'il affiche. « Annuler » renonce à la frappe.";
+const char* const kGivenUp = "Vous avez renoncé à attendre l'accord du bureau : rien n'a été tapé.";
 
 int milliseconds(std::chrono::milliseconds duration) {
     return static_cast<int>(duration.count());
@@ -31,8 +36,8 @@ QString newToken() {
 
 } // namespace
 
-PortalSession::PortalSession(QDBusConnection bus, Timeouts timeouts)
-    : bus_(std::move(bus)), timeouts_(timeouts) {
+PortalSession::PortalSession(QDBusConnection bus, Timeouts timeouts, WaitNotice* notice)
+    : bus_(std::move(bus)), timeouts_(timeouts), notice_(notice) {
     auto* watcher =
         new QDBusServiceWatcher(kService, bus_, QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &PortalSession::onVanished);
@@ -46,12 +51,47 @@ bool PortalSession::offered(QDBusConnection bus, std::chrono::milliseconds timeo
     QDBusMessage get = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get.setArguments({kRemoteDesktop, QStringLiteral("AvailableDeviceTypes")});
-    const QDBusMessage reply = bus.call(get, QDBus::Block, milliseconds(timeout));
+    PortalSession asking(std::move(bus), Timeouts{timeout, timeout, timeout});
+    const QDBusMessage reply = asking.call(get);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         return false;
     }
     const QVariant types = reply.arguments().front().value<QDBusVariant>().variant();
     return (types.toUInt() & kKeyboardDevice) != 0;
+}
+
+std::string PortalSession::identify(QDBusConnection bus, Timeouts timeouts) {
+    PortalSession session(std::move(bus), timeouts);
+    session.identifying_ = true;
+    const QString token = newToken();
+    const std::optional<Answer> created =
+        session.request(Step::CreateSession, QStringLiteral("CreateSession"), {},
+                        {{QStringLiteral("session_handle_token"), token}});
+    if (created && created->granted) {
+        session.handle_ = created->sessionHandle;
+    }
+    session.close();
+    if (!created) {
+        return "Le bureau n'a pas pris la demande de frappe au clavier : rien n'a été tapé.";
+    }
+    return created->granted ? std::string() : created->error;
+}
+
+QDBusMessage PortalSession::call(const QDBusMessage& message) {
+    // The portal looks the caller up when it receives the call, before it replies.
+    std::optional<linux_desktop::ReadableByThePortal> readable;
+    if (identifying_) {
+        readable.emplace();
+        identifying_ = false;
+    }
+    QDBusPendingCall pending = bus_.asyncCall(message, milliseconds(timeouts_.call));
+    if (!pending.isFinished()) {
+        QDBusPendingCallWatcher watcher(pending);
+        QEventLoop loop;
+        connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return pending.reply();
 }
 
 std::optional<Answer> PortalSession::request(Step step, const QString& method,
@@ -75,13 +115,9 @@ std::optional<Answer> PortalSession::request(Step step, const QString& method,
         return std::nullopt;
     }
     arguments << options;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
-    call.setArguments(arguments);
-    QDBusMessage reply;
-    {
-        const linux_desktop::ReadableByThePortal identifiable;
-        reply = bus_.call(call, QDBus::Block, milliseconds(timeouts_.call));
-    }
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
+    message.setArguments(arguments);
+    const QDBusMessage reply = call(message);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         stopListening(path);
         return std::nullopt;
@@ -95,7 +131,12 @@ std::optional<Answer> PortalSession::request(Step step, const QString& method,
             return std::nullopt;
         }
     }
-    if (!answered_ && !closedByDesktop_) {
+    const auto over = [this] { return answered_ || closedByDesktop_; };
+    if (!over() && step == Step::Start && notice_) {
+        // The user is asked: the window stays alive and says so, and the user may give up.
+        givenUp_ =
+            notice_->waitUntil(kAsking, over, timeouts_.permission) == WaitNotice::Outcome::GivenUp;
+    } else if (!over()) {
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
@@ -110,12 +151,10 @@ std::optional<Answer> PortalSession::request(Step step, const QString& method,
     if (!answered_) {
         if (!closedByDesktop_) {
             // The dialog, if any, goes away with the request.
-            bus_.call(
-                QDBusMessage::createMethodCall(kService, path, kRequest, QStringLiteral("Close")),
-                QDBus::Block, milliseconds(timeouts_.call));
+            call(QDBusMessage::createMethodCall(kService, path, kRequest, QStringLiteral("Close")));
         }
         Answer none;
-        none.error = noAnswerMessage(step);
+        none.error = givenUp_ ? kGivenUp : noAnswerMessage(step);
         return none;
     }
     return readResponse(step, code_, results_);
@@ -127,14 +166,22 @@ std::string PortalSession::open() {
     }
     close();
     closedByDesktop_ = false;
+    givenUp_ = false;
     const std::string unreachable =
         "Le bureau n'a pas pris la demande de frappe au clavier : rien n'a été tapé.";
 
+    const QString sessionToken = newToken();
     std::optional<Answer> created =
         request(Step::CreateSession, QStringLiteral("CreateSession"), {},
-                {{QStringLiteral("session_handle_token"), newToken()}});
+                {{QStringLiteral("session_handle_token"), sessionToken}});
     if (!created || !created->granted) {
         return created ? created->error : unreachable;
+    }
+    // The session is the one named after our token, of our own connection: another object
+    // would be someone else's.
+    if (created->sessionHandle != sessionPath(bus_.baseService(), sessionToken)) {
+        return "Le bureau a répondu par une session qui n'est pas celle demandée : rien n'a été "
+               "tapé.";
     }
     handle_ = created->sessionHandle;
     bus_.connect(kService, handle_, kSession, QStringLiteral("Closed"), this,
@@ -158,11 +205,10 @@ std::string PortalSession::open() {
 }
 
 bool PortalSession::notify(const QString& method, std::uint32_t value, std::uint32_t state) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
-    call.setArguments({QVariant::fromValue(QDBusObjectPath(handle_)), QVariantMap(),
-                       static_cast<int>(value), static_cast<uint>(state)});
-    return bus_.call(call, QDBus::Block, milliseconds(timeouts_.call)).type() ==
-           QDBusMessage::ReplyMessage;
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
+    message.setArguments({QVariant::fromValue(QDBusObjectPath(handle_)), QVariantMap(),
+                          static_cast<int>(value), static_cast<uint>(state)});
+    return call(message).type() == QDBusMessage::ReplyMessage;
 }
 
 bool PortalSession::send(const PortalKey& key) {
@@ -181,9 +227,7 @@ void PortalSession::close() {
     bus_.disconnect(kService, handle_, kSession, QStringLiteral("Closed"), this,
                     SLOT(onClosed(QVariantMap)));
     if (!closedByDesktop_) {
-        bus_.call(
-            QDBusMessage::createMethodCall(kService, handle_, kSession, QStringLiteral("Close")),
-            QDBus::Block, milliseconds(timeouts_.call));
+        call(QDBusMessage::createMethodCall(kService, handle_, kSession, QStringLiteral("Close")));
     }
     handle_.clear();
 }

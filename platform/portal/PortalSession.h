@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/WaitNotice.h"
 #include "platform/portal/PortalKeys.h"
 #include "platform/portal/PortalProtocol.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QEventLoop>
 #include <QObject>
 
@@ -13,9 +15,10 @@
 
 namespace tolvane::platform::portal {
 
-// One RemoteDesktop session of the desktop portal, with the keyboard only. Every answer the
-// portal gives through a Request object is awaited with a time limit, the window's input held
-// back meanwhile; the session lives in memory only and is closed with this object.
+// One RemoteDesktop session of the desktop portal, with the keyboard only. No call blocks the
+// window's thread: each is awaited with a time limit, the window's events going on meanwhile
+// (its input held back, or, while the user is asked, given to the notice that lets them give
+// up). The session lives in memory only and is closed with this object.
 class PortalSession final : public QObject {
     Q_OBJECT
 
@@ -26,13 +29,21 @@ public:
         std::chrono::milliseconds permission{120000}; // the user's answer to the permission
     };
 
-    PortalSession(QDBusConnection bus, Timeouts timeouts);
+    // notice: shown while the user is asked; null to wait without one.
+    PortalSession(QDBusConnection bus, Timeouts timeouts, WaitNotice* notice = nullptr);
     ~PortalSession() override;
     PortalSession(const PortalSession&) = delete;
     PortalSession& operator=(const PortalSession&) = delete;
 
-    // Whether the desktop offers the RemoteDesktop portal with a keyboard.
+    // Whether the desktop offers the RemoteDesktop portal with a keyboard (a question the portal
+    // answers without looking at the caller).
     static bool offered(QDBusConnection bus, std::chrono::milliseconds timeout);
+
+    // Makes the portal know this program, once per bus connection: the portal identifies a
+    // caller by reading its /proc/<pid>/root, which this program keeps closed, and remembers it
+    // for the rest of the connection. One call, with the process readable for that call only,
+    // to be made before any password exists. Empty when known; otherwise why not, in French.
+    static std::string identify(QDBusConnection bus, Timeouts timeouts);
 
     // Creates the session, selects the keyboard and starts it, which asks the user. Empty when
     // the keyboard was granted; otherwise why not, in French.
@@ -54,12 +65,17 @@ private slots:
 private:
     std::optional<Answer> request(Step step, const QString& method, QVariantList arguments,
                                   QVariantMap options);
+    // Sends a call and waits for its reply, the window's events going on without its input.
+    QDBusMessage call(const QDBusMessage& message);
     bool notify(const QString& method, std::uint32_t value, std::uint32_t state);
 
     QDBusConnection bus_;
     Timeouts timeouts_;
+    WaitNotice* notice_;
+    bool identifying_ = false; // the next call is made with the process readable
     QString handle_;
     bool closedByDesktop_ = false;
+    bool givenUp_ = false; // the user gave up waiting for the desktop's answer
     // The answer awaited, while a request runs.
     bool answered_ = false;
     uint code_ = 0;

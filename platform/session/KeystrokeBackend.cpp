@@ -1,6 +1,8 @@
 #include "platform/session/KeystrokeBackend.h"
 
 #include "platform/portal/PortalKeystrokeInjector.h"
+#include "platform/qt/QtWayland.h"
+#include "platform/wayland/Activation.h"
 #include "platform/wayland/DataControlEraser.h"
 #include "platform/wayland/SeatKeymap.h"
 #include "platform/wayland/WaylandKeystrokeInjector.h"
@@ -25,22 +27,42 @@ DisplayServer detectDisplayServer() {
 
 namespace {
 
-portal::PortalKeystrokeInjector::Options portalOptions() {
+// The user's keyboard as the compositor tells this program's window: on the window's own
+// connection, where the locks and the active layout come with the keymap while it has the
+// focus; over a connection of its own (the keymap only) when the window is not on Wayland.
+portal::UserKeyboard userKeyboard() {
+    const wayland::SeatKeyboard seat = wayland::readSeatKeyboard(qt::waylandDisplay());
+    return {seat.keymap, seat.focused, seat.locked, seat.group};
+}
+
+portal::PortalKeystrokeInjector::Options portalOptions(WaitNotice& notice) {
     portal::PortalKeystrokeInjector::Options options;
-    options.keymap = [] { return wayland::readSeatKeyboard().keymap; };
+    options.keyboard = userKeyboard;
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    options.desktop = desktop ? desktop : "";
+    options.notice = &notice;
     return options;
 }
 
 } // namespace
 
-std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
-                                                         MessageBox& messages) {
+std::vector<std::string> waylandActivation() {
+    const std::string token = wayland::activationToken(
+        qt::waylandDisplay(), qt::focusedWaylandSurface(), qt::lastInputSerial(), {});
+    if (token.empty()) {
+        return {};
+    }
+    return {"XDG_ACTIVATION_TOKEN=" + token, "DESKTOP_STARTUP_ID=" + token};
+}
+
+std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
+                                                         WaitNotice& notice) {
     if (server == DisplayServer::Wayland) {
         return std::make_unique<WaylandKeystrokes>(
             std::make_unique<wayland::WaylandKeystrokeInjector>(),
             std::make_unique<portal::PortalKeystrokeInjector>(
-                messages, QDBusConnection::sessionBus(), portalOptions()),
-            [] { return portal::PortalKeystrokeInjector::offered(); });
+                messages, QDBusConnection::sessionBus(), portalOptions(notice)),
+            [] { return portal::PortalKeystrokeInjector::offered(); }, waylandActivation);
     }
     return std::make_unique<x11::X11KeystrokeInjector>();
 }
@@ -54,21 +76,35 @@ std::unique_ptr<ClipboardEraser> makeClipboardEraser(DisplayServer server) {
 
 WaylandKeystrokes::WaylandKeystrokes(std::unique_ptr<KeystrokeInjector> virtualKeyboard,
                                      std::unique_ptr<KeystrokeInjector> portal,
-                                     std::function<bool()> portalOffered)
+                                     std::function<bool()> portalOffered,
+                                     std::function<std::vector<std::string>()> activation)
     : virtualKeyboard_(std::move(virtualKeyboard)), portal_(std::move(portal)),
-      portalOffered_(std::move(portalOffered)) {}
+      portalOffered_(std::move(portalOffered)), activation_(std::move(activation)) {}
+
+std::string WaylandKeystrokes::choose() {
+    std::string why = virtualKeyboard_->unavailableReason();
+    if (why.empty()) {
+        chosen_ = virtualKeyboard_.get();
+    } else if (portalOffered_()) {
+        chosen_ = portal_.get();
+    }
+    return why; // when neither: points to the clipboard
+}
+
+void WaylandKeystrokes::beforeSecrets() {
+    if (!chosen_) {
+        choose();
+    }
+    if (chosen_) {
+        chosen_->beforeSecrets();
+    }
+}
 
 std::string WaylandKeystrokes::unavailableReason() {
     if (!chosen_) {
-        std::string why = virtualKeyboard_->unavailableReason();
-        if (why.empty()) {
-            chosen_ = virtualKeyboard_.get();
+        if (std::string why = choose(); !chosen_) {
             return why;
         }
-        if (!portalOffered_()) {
-            return why; // points to the clipboard
-        }
-        chosen_ = portal_.get();
     }
     return chosen_->unavailableReason();
 }
@@ -83,7 +119,14 @@ Preparation WaylandKeystrokes::prepare(const KeystrokeScript& script) {
 }
 
 std::vector<std::string> WaylandKeystrokes::beforeLaunch() {
-    return chosen_ ? chosen_->beforeLaunch() : std::vector<std::string>{};
+    std::vector<std::string> environment =
+        chosen_ ? chosen_->beforeLaunch() : std::vector<std::string>{};
+    if (activation_) {
+        for (std::string& variable : activation_()) {
+            environment.push_back(std::move(variable));
+        }
+    }
+    return environment;
 }
 
 InjectionResult WaylandKeystrokes::typeInto(const LaunchResult& target,

@@ -3,6 +3,7 @@
 #include "platform/ClipboardEraser.h"
 #include "platform/KeystrokeInjector.h"
 #include "platform/MessageBox.h"
+#include "platform/WaitNotice.h"
 
 #include <functional>
 #include <memory>
@@ -18,10 +19,14 @@ enum class DisplayServer { X11, Wayland };
 DisplayServer detectDisplayServer(const char* waylandDisplay, const char* sessionType);
 DisplayServer detectDisplayServer();
 
-// The keystroke injector for the session. The messages are for the desktop's permission,
-// which some Wayland desktops ask for.
-std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
-                                                         MessageBox& messages);
+// The keystroke injector for the session. The messages and the notice are for the desktop's
+// permission, which some Wayland desktops ask for.
+std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
+                                                         WaitNotice& notice);
+
+// What a program started now is given (NAME=value) for the desktop to hand it the focus: an
+// activation token of this program's focused window, as desktop launchers pass it.
+std::vector<std::string> waylandActivation();
 
 // What takes our text off a clipboard someone else serves now: on Wayland where the
 // compositor offers data control; none on X11, where the toolkit's connection does it.
@@ -34,8 +39,10 @@ class WaylandKeystrokes final : public KeystrokeInjector {
 public:
     WaylandKeystrokes(std::unique_ptr<KeystrokeInjector> virtualKeyboard,
                       std::unique_ptr<KeystrokeInjector> portal,
-                      std::function<bool()> portalOffered);
+                      std::function<bool()> portalOffered,
+                      std::function<std::vector<std::string>()> activation = {});
 
+    void beforeSecrets() override;
     std::string unavailableReason() override;
     Preparation prepare(const KeystrokeScript& script) override;
     std::vector<std::string> beforeLaunch() override;
@@ -44,9 +51,14 @@ public:
     InjectionResult pasteInto(const LaunchResult& target) override;
 
 private:
+    // The virtual keyboard where it works, else the portal where the desktop offers it;
+    // otherwise why neither can type.
+    std::string choose();
+
     std::unique_ptr<KeystrokeInjector> virtualKeyboard_;
     std::unique_ptr<KeystrokeInjector> portal_;
     std::function<bool()> portalOffered_;
+    std::function<std::vector<std::string>()> activation_;
     KeystrokeInjector* chosen_ = nullptr;
 };
 

@@ -33,6 +33,7 @@ def _reset(mock, settings):
     mock.start_devices = int(settings.get('start_devices', 1))
     mock.start_answers = bool(settings.get('start_answers', True))
     mock.close_after_notifications = int(settings.get('close_after_notifications', -1))
+    mock.foreign_session = bool(settings.get('foreign_session', False))
     mock.notifications = 0
     mock.Set(MAIN_IFACE, 'AvailableDeviceTypes',
              dbus.UInt32(int(settings.get('available_types', 7))))
@@ -84,7 +85,9 @@ def CreateSession(self, options, sender=None):
         self.sessions[handle]['closed'] = True
     self.AddObject(handle, SESSION, {}, [('Close', '', '', close)])
     self.portal_objects.append(handle)
-    _respond(self, path, 0, {'session_handle': dbus.String(handle)})
+    given = f'{MAIN_OBJ}/session/{_sender_part(sender)}/someone_else' if self.foreign_session \
+        else handle
+    _respond(self, path, 0, {'session_handle': dbus.String(given)})
     return dbus.ObjectPath(path)
 
 

@@ -55,6 +55,7 @@ protected:
     void SetUp() override { configure({}); }
 
     void configure(const QVariantMap& settings) {
+        settings_ = settings;
         QDBusMessage call =
             QDBusMessage::createMethodCall(kMock, kPath, kControl, QStringLiteral("Configure"));
         call.setArguments({settings});
@@ -84,7 +85,7 @@ protected:
     makeInjector(std::chrono::milliseconds permission = std::chrono::seconds(20),
                  std::string keymap = {}) {
         PortalKeystrokeInjector::Options options;
-        options.keymap = [keymap] { return keymap; };
+        options.keyboard = [keymap] { return platform::portal::UserKeyboard{keymap}; };
         options.ownWindowFocused = [this] {
             return focused || (focusBackAfterKeys >= 0 && keysReceived() >= focusBackAfterKeys);
         };
@@ -93,8 +94,13 @@ protected:
         options.window = std::chrono::milliseconds(200);
         options.settle = std::chrono::milliseconds(0);
         options.focusBack = std::chrono::milliseconds(0);
-        return std::make_unique<PortalKeystrokeInjector>(messages, QDBusConnection::sessionBus(),
-                                                         options);
+        auto injector = std::make_unique<PortalKeystrokeInjector>(
+            messages, QDBusConnection::sessionBus(), options);
+        // Known to the portal, as at the start of a generation; its call is left out of the
+        // conversation the tests read.
+        injector->beforeSecrets();
+        configure(settings_);
+        return injector;
     }
 
     // As a delivery does it: permission, launch (the target takes the focus), typing.
@@ -104,6 +110,7 @@ protected:
             return {false, why};
         }
         focused = true;
+        injector.prepare(keys);
         injector.beforeLaunch();
         focused = targetTakesFocus ? false : true;
         return injector.typeInto(target(), keys);
@@ -116,6 +123,7 @@ protected:
         return t;
     }
 
+    QVariantMap settings_;
     fakes::CallLog log;
     fakes::FakeMessageBox messages{log};
     bool focused = true;
@@ -170,6 +178,10 @@ TEST_F(PortalConversation, WithoutTheKeyboardGrantedNothingIsTypedAndTheSessionI
          "pas été donnée à temps",
          kOpening + Calls{"Request.Close", "Session.Close session1"}},
         {"no keyboard on this desktop", {{"available_types", 6u}}, "presse-papier", {}},
+        {"a session that is not the one asked for",
+         {{"foreign_session", true}},
+         "pas celle demandée",
+         {"CreateSession handle_token=yes session_handle_token=yes"}},
     };
     for (const Case& c : cases) {
         configure(c.settings);
@@ -235,6 +247,7 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
         auto injector = makeInjector();
         ASSERT_EQ(injector->unavailableReason(), "") << c.name;
         focused = c.focusedAtLaunch;
+        injector->prepare(script(c.text));
         injector->beforeLaunch();
         focused = !c.targetTakesFocus;
         focusBackAfterKeys = c.focusBackAfterKeys;
@@ -293,6 +306,20 @@ TEST_F(PortalConversation, TheDesktopIsAskedAgainAfterItEndedTheSession) {
                           "SelectDevices session2 handle_token=yes types=1",
                           "Start session2 parent=\"\" handle_token=yes"};
     EXPECT_EQ(calls(), kOpening + keys({0x61}) + reopening + keys({0x62}, "session2"));
+}
+
+// The portal identifies a caller by reading /proc/<pid>/root, which the program opens for one
+// call only, once, before any password exists; later sessions are asked as that same caller.
+TEST_F(PortalConversation, TheProgramIsMadeKnownOnceBeforeAnySession) {
+    PortalKeystrokeInjector::Options options;
+    options.ownWindowFocused = [] { return true; };
+    PortalKeystrokeInjector unknown(messages, QDBusConnection::sessionBus(), options);
+    EXPECT_NE(unknown.unavailableReason().find("pas pu reconnaître"), std::string::npos);
+    EXPECT_EQ(calls(), Calls{});
+    unknown.beforeSecrets();
+    unknown.beforeSecrets();
+    EXPECT_EQ(calls(), (Calls{"CreateSession handle_token=yes session_handle_token=yes",
+                              "Session.Close session1"}));
 }
 
 TEST_F(PortalConversation, TheSessionEndsWithTheWindowThatAskedForIt) {

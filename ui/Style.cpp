@@ -8,6 +8,7 @@
 #include <QProxyStyle>
 #include <QSettings>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QTranslator>
 
 namespace tolvane::ui {
@@ -41,6 +42,24 @@ public:
         default:
             return QProxyStyle::pixelMetric(metric, option, widget);
         }
+    }
+
+    // The classic look's narrow drop-down button: the narrowest boxes of the window then show
+    // every number their lists hold ("100" in the count box) whole.
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override {
+        if (control != CC_ComboBox || (part != SC_ComboBoxArrow && part != SC_ComboBoxEditField)) {
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        }
+        constexpr int kArrowWidth = 14;
+        constexpr int kFrame = 2;
+        const QRect box = option->rect;
+        const QRect rect =
+            part == SC_ComboBoxArrow
+                ? QRect(box.right() - kArrowWidth + 1, box.top() - 2, kArrowWidth, box.height() + 4)
+                : QRect(box.left() + kFrame, box.top() + kFrame, box.width() - kArrowWidth - kFrame,
+                        box.height() - 2 * kFrame);
+        return visualRect(option->direction, box, rect);
     }
 };
 

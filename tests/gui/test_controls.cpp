@@ -13,6 +13,8 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 
+#include <cmath>
+
 using tolvane::testing::FormTest;
 using tolvane::ui::ComboControl;
 
@@ -209,6 +211,21 @@ TEST_F(FormTest, EveryCaptionFitsItsControl) {
             << w->objectName().toStdString() << ": \"" << text.toStdString() << "\"";
         EXPECT_LE(metrics.ascent() + metrics.descent(), w->height() + 2)
             << w->objectName().toStdString();
+    }
+}
+
+TEST_F(FormTest, EveryFigureTheBoxesListShowsWhole) {
+    choose(1, "30"); // the longest segment list
+    for (int n = 1; n <= 4; ++n) {
+        const QLineEdit* edit = combo(n).widget()->lineEdit();
+        const QFontMetricsF metrics(edit->font());
+        for (const QString& entry : items(combo(n))) {
+            // The field draws its text 2 pixels in from either side, and keeps a pixel for the
+            // caret; a text any wider scrolls out of sight.
+            const int needed = static_cast<int>(std::ceil(metrics.horizontalAdvance(entry))) + 5;
+            EXPECT_LE(needed, edit->width())
+                << "Combo" << n << ": \"" << entry.toStdString() << '"';
+        }
     }
 }
 

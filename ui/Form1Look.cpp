@@ -137,12 +137,12 @@ void applyControlsLook(QWidget& window, Ui::Form1& c) {
 }
 
 void describeForAccessibility(QWidget& window, Ui::Form1& c) {
-    // Combo boxes are named by the label beside them, the masking button by what it does.
+    // Combo boxes are named by the label beside them (its buddy), the name box by what it takes,
+    // the masking button by what it does.
     const std::pair<QLabel*, QWidget*> labelled[] = {
         {c.Label3, c.Combo1}, {c.Label5, c.Combo3}, {c.Label4, c.Combo2}, {c.Label10, c.Combo4}};
     for (auto [label, control] : labelled) {
         label->setBuddy(control);
-        control->setAccessibleName(label->text());
     }
     c.Combo5->setAccessibleName(QStringLiteral("Nom d'utilisateur à ajouter"));
     c.Text1->setAccessibleName(QStringLiteral("Code PUK"));

@@ -1,5 +1,6 @@
 #include "ui/Style.h"
 
+#include "ui/AccessibleControls.h"
 #include "ui/Look.h"
 
 #include <QApplication>
@@ -76,6 +77,7 @@ void setUpApplication() {
     QApplication::setStyle(createStyle());
     QApplication::setPalette(QApplication::style()->standardPalette());
     installFontSubstitutions();
+    installAccessibleControls();
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     auto* translator = new QTranslator(qApp);
     if (translator->load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),

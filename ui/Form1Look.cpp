@@ -3,7 +3,14 @@
 #include "ui/Look.h"
 #include "ui_Form1.h"
 
+#include <QDir>
+#include <QEvent>
+#include <QIcon>
+#include <QImageReader>
 #include <QLabel>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tolvane::ui {
 
@@ -20,7 +27,54 @@ void makeSurface(QWidget* widget, const QColor& colour) {
     widget->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
+// Shows a picture drawn for the pixel density of the screen it is on, and draws it again when
+// the window moves to a screen of another density.
+class SharpPicture final : public QObject {
+public:
+    SharpPicture(QLabel* label, const QString& name) : QObject(label), label_(label), name_(name) {
+        label->setPixmap(picture(name, label->devicePixelRatioF()));
+        label->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint &&
+            label_->pixmap().devicePixelRatio() != label_->devicePixelRatioF()) {
+            label_->setPixmap(picture(name_, label_->devicePixelRatioF()));
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QLabel* label_;
+    QString name_;
+};
+
 } // namespace
+
+QPixmap picture(const QString& name, qreal devicePixelRatio) {
+    const QString base = QStringLiteral(":/images/") + name;
+    const QSize natural = QImageReader(base + QStringLiteral(".png")).size();
+    // The render of the next whole scale up, reduced for a fractional one.
+    const int scale = std::clamp(static_cast<int>(std::ceil(devicePixelRatio)), 1, 3);
+    QPixmap pixmap(scale == 1 ? base + QStringLiteral(".png")
+                              : base + QStringLiteral("@%1x.png").arg(scale));
+    const QSize wanted = (QSizeF(natural) * devicePixelRatio).toSize();
+    if (pixmap.size() != wanted) {
+        pixmap = pixmap.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}
+
+QIcon windowIcon() {
+    QIcon icon;
+    const QDir images(QStringLiteral(":/images"));
+    for (const QString& render : images.entryList({QStringLiteral("tolvane-*.png")})) {
+        icon.addFile(images.filePath(render));
+    }
+    return icon;
+}
 
 void applyWindowLook(QWidget& window) {
     window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -35,6 +89,7 @@ void applyWindowLook(QWidget& window) {
     window.setPalette(palette);
     window.setAutoFillBackground(true);
     window.setFont(designFont(kSansSerif, 8.25));
+    window.setWindowIcon(windowIcon());
 }
 
 void applyControlsLook(QWidget& window, Ui::Form1& c) {
@@ -48,6 +103,9 @@ void applyControlsLook(QWidget& window, Ui::Form1& c) {
     for (QLabel* label : window.findChildren<QLabel*>()) {
         label->setTextFormat(Qt::PlainText);
     }
+    new SharpPicture(c.Image1, QStringLiteral("padlock"));
+    new SharpPicture(c.Image2, QStringLiteral("keyring"));
+    new SharpPicture(c.Image3, QStringLiteral("tools"));
 
     makeSurface(c.Shape1, QColor(kNavy));
     makeSurface(c.Shape2, systemColour(5));
@@ -79,12 +137,12 @@ void applyControlsLook(QWidget& window, Ui::Form1& c) {
 }
 
 void describeForAccessibility(QWidget& window, Ui::Form1& c) {
-    // Combo boxes are named by the label beside them, the masking button by what it does.
+    // Combo boxes are named by the label beside them (its buddy), the name box by what it takes,
+    // the masking button by what it does.
     const std::pair<QLabel*, QWidget*> labelled[] = {
         {c.Label3, c.Combo1}, {c.Label5, c.Combo3}, {c.Label4, c.Combo2}, {c.Label10, c.Combo4}};
     for (auto [label, control] : labelled) {
         label->setBuddy(control);
-        control->setAccessibleName(label->text());
     }
     c.Combo5->setAccessibleName(QStringLiteral("Nom d'utilisateur à ajouter"));
     c.Text1->setAccessibleName(QStringLiteral("Code PUK"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QIcon>
+#include <QPixmap>
 #include <QString>
 
 class QWidget;
@@ -10,8 +12,13 @@ class Form1;
 
 namespace tolvane::ui {
 
-// The window's designed look: fonts, colours and surfaces, and what assistive technologies
-// are told about each control. Handlers change it only through these.
+// The window's designed look: fonts, colours, surfaces and pictures, and what assistive
+// technologies are told about each control. Handlers change it only through these.
+
+// A picture of the window ("keyring", "tools", "padlock") at its natural size, drawn for the
+// given device pixel ratio; and the window's icon at every size it is asked for.
+QPixmap picture(const QString& name, qreal devicePixelRatio);
+QIcon windowIcon();
 
 // Set before the controls exist, so that they are born with the window's font and colours.
 void applyWindowLook(QWidget& window);

@@ -1,5 +1,6 @@
 #include "ui/Style.h"
 
+#include "ui/AccessibleControls.h"
 #include "ui/Look.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QProxyStyle>
 #include <QSettings>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QTranslator>
 
 namespace tolvane::ui {
@@ -42,6 +44,24 @@ public:
             return QProxyStyle::pixelMetric(metric, option, widget);
         }
     }
+
+    // The classic look's narrow drop-down button: the narrowest boxes of the window then show
+    // every number their lists hold ("100" in the count box) whole.
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                         const QWidget* widget) const override {
+        if (control != CC_ComboBox || (part != SC_ComboBoxArrow && part != SC_ComboBoxEditField)) {
+            return QProxyStyle::subControlRect(control, option, part, widget);
+        }
+        constexpr int kArrowWidth = 14;
+        constexpr int kFrame = 2;
+        const QRect box = option->rect;
+        const QRect rect =
+            part == SC_ComboBoxArrow
+                ? QRect(box.right() - kArrowWidth + 1, box.top() - 2, kArrowWidth, box.height() + 4)
+                : QRect(box.left() + kFrame, box.top() + kFrame, box.width() - kArrowWidth - kFrame,
+                        box.height() - 2 * kFrame);
+        return visualRect(option->direction, box, rect);
+    }
 };
 
 } // namespace
@@ -57,6 +77,7 @@ void setUpApplication() {
     QApplication::setStyle(createStyle());
     QApplication::setPalette(QApplication::style()->standardPalette());
     installFontSubstitutions();
+    installAccessibleControls();
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     auto* translator = new QTranslator(qApp);
     if (translator->load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),

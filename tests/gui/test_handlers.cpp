@@ -5,9 +5,12 @@
 #include "ui/Controls.h"
 #include "ui/Look.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMouseEvent>
+
+#include <algorithm>
 
 using tolvane::platform::MessageAnswer;
 using tolvane::platform::MessageButtons;
@@ -267,6 +270,77 @@ TEST_F(Puk, IrreversibleLinesEndWithTheCodeOfTheTypedPuk) {
         QString::fromStdU32String(tolvane::delivery::typedText(fakes_.injector.scripts.at(0)));
     EXPECT_TRUE(typed.contains("\n\n\nUtilisateur\tMot de passe\tChaîne cryptée\nalice\t"));
 }
+
+// However an option button or a check box is activated, its handler runs once; the selected
+// option, activated again, runs it again, as a click on it does.
+struct Activation {
+    const char* name;
+    void (*activate)(QAbstractButton*);
+};
+
+void PrintTo(const Activation& activation, std::ostream* os) {
+    *os << activation.name;
+}
+
+void byAction(QAbstractButton* button, const QString& action) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(button);
+    ASSERT_TRUE(iface->actionInterface()->actionNames().contains(action));
+    const bool before = button->isChecked();
+    iface->actionInterface()->doAction(action);
+    // Carried out as a click a moment later: the check state changes, or the click ends.
+    (void)QTest::qWaitFor([&] { return button->isChecked() != before || !button->isDown(); });
+    QTest::qWait(20);
+}
+
+class Activations : public FormTest, public ::testing::WithParamInterface<Activation> {
+protected:
+    long handled(const std::string& title) const {
+        long n = std::count(fakes_.log.begin(), fakes_.log.end(), "dialog:" + title);
+        for (const auto& call : fakes_.messageBox.calls) {
+            n += call.title == title;
+        }
+        return n;
+    }
+};
+
+TEST_P(Activations, EachRunsTheHandlerOnce) {
+    GetParam().activate(c().Option1);
+    EXPECT_EQ(handled("Code PUK"), 1);
+    EXPECT_TRUE(c().Text1->isEnabled());
+    GetParam().activate(c().Option0);
+    EXPECT_EQ(handled("Info"), 1);
+    EXPECT_FALSE(c().Text1->isEnabled());
+    GetParam().activate(c().Option4);
+    EXPECT_EQ(handled("Envoyer vers..."), 1);
+    GetParam().activate(c().Option4);
+    EXPECT_EQ(handled("Envoyer vers..."), 2);
+    GetParam().activate(c().Option3);
+    EXPECT_FALSE(c().Check9->isEnabled());
+    GetParam().activate(c().Check10);
+    EXPECT_TRUE(c().Combo5->isEnabled());
+    GetParam().activate(c().Check10);
+    EXPECT_FALSE(c().Combo5->isEnabled());
+    EXPECT_EQ(handled("Code PUK") + handled("Info"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, Activations,
+    ::testing::Values(Activation{"mouse",
+                                 [](QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }},
+                      Activation{"space",
+                                 [](QAbstractButton* b) {
+                                     b->setFocus(Qt::TabFocusReason);
+                                     QTest::keyClick(b, Qt::Key_Space);
+                                 }},
+                      Activation{"toggle_action",
+                                 [](QAbstractButton* b) {
+                                     byAction(b, QAccessibleActionInterface::toggleAction());
+                                 }},
+                      Activation{"press_action",
+                                 [](QAbstractButton* b) {
+                                     byAction(b, QAccessibleActionInterface::pressAction());
+                                 }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class Destinations : public FormTest {};
 

@@ -2,6 +2,7 @@
 
 #include "delivery/Scripts.h"
 #include "ui/Controls.h"
+#include "ui/Form1Look.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -305,4 +306,26 @@ TEST_F(FormTest, EmptyCustomSelectionIsRefused) {
                                                "au moins une case sous « Personalisé ».");
     EXPECT_EQ(c().List1->count(), 0);
     EXPECT_TRUE(fakes_.injector.scripts.empty());
+}
+
+TEST_F(FormTest, PicturesAndIconAreDrawnForThePixelDensity) {
+    // In the window: each picture at its natural size, in the screen's own pixels.
+    for (const QLabel* image : {c().Image1, c().Image2, c().Image3}) {
+        const QPixmap shown = image->pixmap();
+        EXPECT_EQ(shown.devicePixelRatio(), image->devicePixelRatioF())
+            << image->objectName().toStdString();
+        EXPECT_EQ(shown.deviceIndependentSize().toSize(), image->size())
+            << image->objectName().toStdString();
+    }
+    // Whole and fractional densities: never a smaller render enlarged.
+    for (const qreal ratio : {1.0, 1.5, 2.0, 3.0}) {
+        for (const char* name : {"keyring", "tools", "padlock"}) {
+            const QPixmap pixmap = tolvane::ui::picture(name, ratio);
+            const QSize natural = tolvane::ui::picture(name, 1.0).size();
+            EXPECT_EQ(pixmap.size(), (QSizeF(natural) * ratio).toSize()) << name << " " << ratio;
+        }
+        const QSize icon = (QSizeF(32, 32) * ratio).toSize();
+        EXPECT_EQ(form().windowIcon().pixmap(QSize(32, 32), ratio).size(), icon) << ratio;
+        EXPECT_TRUE(form().windowIcon().availableSizes().contains(icon)) << ratio;
+    }
 }

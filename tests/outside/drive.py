@@ -201,6 +201,15 @@ def step_name(run, control, name):
     expect_equal(f"{control} caption", run.program.name(control), name)
 
 
+def step_action(run, control, action):
+    """Carries out one of the control's actions, as a screen reader does."""
+    actions = run.program.accessible(control).queryAction()
+    names = [actions.getName(i) for i in range(actions.nActions)]
+    if action not in names:
+        raise Failure(f"{control} offers no action {action!r}: {names}")
+    actions.doAction(names.index(action))
+
+
 def step_text(run, control, text):
     expect_equal(f"{control} text", run.program.edit_text(control), text)
 
@@ -521,6 +530,17 @@ SCENARIOS = [
         ("combo", "Combo3", "1", ["1", "2", "4"]),
         ("tabs", "Tab", ["Combo2", "Option0"]),
         ("key", "Up"), ("box", "Code PUK", "Entrez un code PUK", "OK"),
+        ("checked", "Option1", True), ("focus", "Text1"),
+    ]),
+    ("a screen reader names each box by its label; Toggle on an option runs its handler once",
+     "x11", "us", [
+        ("name", "Combo1", "Longueur souhaitée"), ("name", "Combo3", "Nombre de segments"),
+        ("name", "Combo2", "Niveau de complexité"),
+        ("name", "Combo4", "Nombre de séquences à générer"),
+        ("name", "Combo5", "Nom d'utilisateur à ajouter"),
+        ("combo", "Combo1", "8"), ("combo", "Combo2", "Moyen"),
+        ("action", "Option1", "Toggle"),
+        ("box", "Code PUK", "Entrez un code PUK", "OK"), ("no_box",),
         ("checked", "Option1", True), ("focus", "Text1"),
     ]),
     ("another program: a terminal reader gets fields by Tab and rows by Enter", "x11", "de", [

@@ -44,16 +44,18 @@ int main(int argc, char** argv) {
     tolvane::platform::qt::QtMessageBox messageBox;
     tolvane::platform::qt::QtFileDialog fileDialog;
     tolvane::platform::qt::QtWaitNotice waitNotice;
-    desktop::ProcessLauncher launcher;
+    // Installed, or beside the executable's tree (build tree, relocated install).
+    const std::vector<std::string> dataDirectories{
+        TOLVANE_DATA_DIR,
+        (QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tolvane"))
+            .toStdString()};
+    desktop::ProcessLauncher launcher(dataDirectories);
     namespace session = tolvane::platform::session;
     const auto server = session::detectDisplayServer();
     const auto injector = session::makeKeystrokeInjector(server, messageBox, waitNotice);
     const auto eraser = session::makeClipboardEraser(server);
     tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get());
-    // Installed, or beside the executable's tree (build tree, relocated install).
-    desktop::CanberraSound sound({TOLVANE_DATA_DIR, (QCoreApplication::applicationDirPath() +
-                                                     QStringLiteral("/../share/tolvane"))
-                                                        .toStdString()});
+    desktop::CanberraSound sound(dataDirectories);
     tolvane::platform::KernelRandomSource random;
 
     tolvane::ui::FormHost host(

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
@@ -28,13 +29,16 @@ bool onPath(const std::string& program) {
 
 // Editors that hand a second start to their instance already running, which opens a tab in
 // its window: the keys would have no new window to go to. Each is started as an instance of
-// its own, with a window of its own.
+// its own, with a window of its own. KWrite and Kate started without a file show a welcome
+// page that takes no keys: they read the (empty) standard input into a new document instead.
 std::vector<std::string> ownInstance(std::vector<std::string> command) {
     static const std::pair<const char*, const char*> options[] = {
         {"mousepad", "--disable-server"},
         {"gedit", "--standalone"},
         {"gnome-text-editor", "--standalone"},
         {"kate", "--new"},
+        {"kate", "--stdin"},
+        {"kwrite", "--stdin"},
     };
     const std::string& program = command.front();
     const std::string name = program.substr(program.rfind('/') + 1);
@@ -108,6 +112,20 @@ std::vector<std::string> ProcessLauncher::textEditorCommand() {
     return {};
 }
 
+std::string ProcessLauncher::typingDefaultsFor(const std::string& program) const {
+    const std::string name = program.substr(program.rfind('/') + 1);
+    if (name != "kwrite" && name != "kate") {
+        return {};
+    }
+    for (const std::string& dir : dataDirectories_) {
+        const std::string folder = dir + "/editors";
+        if (access((folder + "/" + name + "rc").c_str(), R_OK) == 0) {
+            return folder;
+        }
+    }
+    return {};
+}
+
 LaunchResult ProcessLauncher::startTextEditor(const std::vector<std::string>& environment) {
     const auto command = textEditorCommand();
     if (command.empty()) {
@@ -116,7 +134,13 @@ LaunchResult ProcessLauncher::startTextEditor(const std::vector<std::string>& en
                      "mousepad, ou choisissez « Vers un autre programme ».";
         return none;
     }
-    return spawn(command, environment);
+    std::vector<std::string> withDefaults = environment;
+    if (const std::string folder = typingDefaultsFor(command.front()); !folder.empty()) {
+        const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+        withDefaults.push_back("XDG_CONFIG_DIRS=" + folder + ":" +
+                               (dirs && *dirs ? dirs : "/etc/xdg"));
+    }
+    return spawn(command, withDefaults);
 }
 
 LaunchResult ProcessLauncher::startProgram(const std::string& path,
@@ -205,6 +229,8 @@ LaunchResult ProcessLauncher::spawn(const std::vector<std::string>& argv,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // Nothing to read on its standard input: a program that reads it sees its end at once.
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     // The program that runs is the one looked up here, the one every check is made on:
     // posix_spawnp would read an empty PATH entry as the current folder.
     const std::string path = resolve(argv.front());

@@ -11,6 +11,10 @@ namespace tolvane::platform::linux_desktop {
 // application for text/plain, else the first of the usual editors that is installed.
 class ProcessLauncher final : public ProgramLauncher {
 public:
+    // dataDirectories: where Tolvane's own data is installed, in order (the editors' defaults).
+    explicit ProcessLauncher(std::vector<std::string> dataDirectories = {})
+        : dataDirectories_(std::move(dataDirectories)) {}
+
     LaunchResult startTextEditor(const std::vector<std::string>& environment = {}) override;
     LaunchResult startProgram(const std::string& path,
                               const std::vector<std::string>& environment = {}) override;
@@ -19,7 +23,15 @@ public:
     // The command line that opens an empty document in the user's text editor, if any.
     static std::vector<std::string> textEditorCommand();
 
+    // For an editor whose typing aids change what is typed into it (KWrite and Kate close
+    // brackets, complete words, copy the indentation of the line above and write spaces for
+    // Tab): the folder of Tolvane's defaults for those aids, put beneath the user's own
+    // settings (XDG_CONFIG_DIRS), so that the stock editor takes every key as typed. Empty
+    // for other programs.
+    std::string typingDefaultsFor(const std::string& program) const;
+
 private:
+    std::vector<std::string> dataDirectories_;
     LaunchResult spawn(const std::vector<std::string>& argv,
                        const std::vector<std::string>& environment);
 };

@@ -101,13 +101,16 @@ PortalKeyPlan planPortalKeys(const UserKeyboard& keyboard, const KeystrokeScript
             for (const xkb::PlanSegment& segment : keys.segments) {
                 for (const xkb::PlannedKey& key : segment.keys) {
                     bool first = !inSequence;
+                    const bool composing = key.composing;
                     for (auto [mask, keycode] : held) {
                         if (mask && (key.press.mods & mask)) {
-                            out.push_back({false, keycode - kEvdevOffset, true, first});
+                            out.push_back(
+                                {false, keycode - kEvdevOffset, true, first, first && composing});
                             first = false;
                         }
                     }
-                    out.push_back({false, key.press.keycode - kEvdevOffset, true, first});
+                    out.push_back(
+                        {false, key.press.keycode - kEvdevOffset, true, first, first && composing});
                     out.push_back({false, key.press.keycode - kEvdevOffset, false, false});
                     for (auto it = std::rbegin(held); it != std::rend(held); ++it) {
                         if (it->first && (key.press.mods & it->first)) {

@@ -17,6 +17,10 @@ struct PortalKey {
     // The first event of a character (its modifiers, or a dead key that begins it): typing may
     // stop only before such an event, never inside a character.
     bool startsCharacter = false;
+    // The first event of a dead-key sequence. Where the desktop composes the character itself
+    // (KWin), it reaches the window by another way than the keys, which may overtake keys
+    // still queued in the window: the keys before it are given time to be read first.
+    bool startsComposing = false;
 };
 
 // The user's keyboard as the compositor describes it to this program's window.

@@ -21,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 // Keys leave at a pace any client reads: a compositor drops a client whose queue fills up.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
+// Before a dead key: for the window to read the keys before it (see PortalKey).
+constexpr auto kBeforeComposing = std::chrono::milliseconds(40);
 
 const char* const kWhy = "Pour taper les mots de passe dans le programme qui va s'ouvrir, "
                          "Tolvane doit utiliser le clavier à travers le bureau. ";
@@ -246,6 +248,9 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
             if (!stopped.empty()) {
                 break;
             }
+        }
+        if (key.startsComposing) {
+            std::this_thread::sleep_for(kBeforeComposing);
         }
         const bool taken = session_->send(key);
         ++sent;

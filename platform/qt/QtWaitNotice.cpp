@@ -6,7 +6,9 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -16,6 +18,9 @@
 namespace tolvane::platform::qt {
 
 namespace {
+
+// How long the desktop may take to answer before the notice shows.
+constexpr qint64 kQuietMs = 700;
 
 bool isUserInput(QEvent::Type type) {
     switch (type) {
@@ -46,7 +51,6 @@ WaitNotice::Outcome QtWaitNotice::waitUntil(const std::string& text,
     }
     QDialog dialog;
     dialog.setWindowTitle(QStringLiteral("Tolvane"));
-    dialog.setWindowModality(Qt::NonModal);
     auto* layout = new QVBoxLayout(&dialog);
     auto* label = new QLabel(QString::fromStdString(text), &dialog);
     label->setWordWrap(true);
@@ -68,21 +72,31 @@ WaitNotice::Outcome QtWaitNotice::waitUntil(const std::string& text,
         givenUp_ = true;
         loop.quit();
     });
+    // The window that had the focus gets it back once the notice goes.
+    QPointer<QWindow> focused = QGuiApplication::focusWindow();
     QElapsedTimer waited;
     waited.start();
     QTimer poll;
     connect(&poll, &QTimer::timeout, &loop, [&] {
         if (givenUp_ || done() || waited.elapsed() >= limit.count()) {
             loop.quit();
+        } else if (!dialog.isVisible() && waited.elapsed() >= kQuietMs) {
+            // A desktop that answers at once never shows the notice: it would only take the
+            // focus away for a moment.
+            dialog.show();
         }
     });
     poll.start(50);
     qApp->installEventFilter(this);
-    dialog.show();
     loop.exec();
     qApp->removeEventFilter(this);
     notice_ = nullptr;
-    dialog.hide();
+    if (dialog.isVisible()) {
+        dialog.hide();
+        if (focused) {
+            focused->requestActivate();
+        }
+    }
     if (done()) {
         return Outcome::Done;
     }

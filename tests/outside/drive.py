@@ -69,11 +69,14 @@ def read_autosave():
     raise Failure("the editor saved no copy of its document")
 
 
-def choose_mousepad_as_editor():
+def choose_editor():
+    """mousepad, which saves its document by itself; on GNOME and KDE, KWrite as it comes, read
+    through its accessibility tree."""
     config = os.environ.get("XDG_CONFIG_HOME", os.path.expanduser("~/.config"))
     os.makedirs(config, exist_ok=True)
+    entry = "org.kde.kwrite.desktop" if d.PORTAL else "org.xfce.mousepad.desktop"
     with open(os.path.join(config, "mimeapps.list"), "w") as f:
-        f.write("[Default Applications]\ntext/plain=org.xfce.mousepad.desktop\n")
+        f.write(f"[Default Applications]\ntext/plain={entry}\n")
 
 
 class Run:
@@ -98,7 +101,10 @@ class Run:
                 os.kill(pid, 9)
             except ProcessLookupError:
                 pass
-        if self.started:
+        if self.started and d.PORTAL:
+            wait_for("the targets to end", lambda: not any(
+                os.path.exists(f"/proc/{pid}") for pid in self.started), 10)
+        elif self.started:
             # A single-instance editor's next start must not find this one still on the bus.
             wait_for("the targets to close",
                      lambda: not d.visible_windows(cls="mousepad|xterm|lecteur|voleur"), 10)
@@ -262,6 +268,8 @@ def step_generate(run, expect):
         run.program.wait_responsive()
         step_no_box(run)
         problems, rows = ref.check_editor_document(run.read_editor(window), expect)
+    elif route == "kwrite":
+        problems, rows = generate_into_kwrite(run, expect)
     elif route == "clipboard":
         press_generate(run)
         run.program.wait_responsive()
@@ -288,6 +296,76 @@ def step_generate(run, expect):
     if problems:
         raise Failure("delivery: " + "; ".join(problems))
     run.deliveries.append(rows)
+
+
+# What the program says before the desktop asks, on each desktop.
+EXPLANATION = {"mutter": "« Partager »", "kwin": "KDE"}
+
+
+def generate_into_kwrite(run, expect):
+    """GNOME and KDE: "Générer", the program's explanation, the desktop's question answered, the
+    paste question when the layout lacks characters, then the text read from KWrite's own
+    document as a screen reader reads it (stock KWrite, which opens on its welcome page)."""
+    before = set(d.editor_documents())
+    press_generate(run)
+    step_box(run, "Kestrio", EXPLANATION[d.DESKTOP], "OK")
+    d.grant_keyboard()
+    if expect.get("paste"):
+        step_box(run, "Coller le texte ?", "disposition du clavier en service", "Oui")
+
+    def new_document():
+        if os.environ.get("TOLVANE_OUTSIDE_IN_TRACE"):
+            print("  documents", d.editor_documents(), [(b.title, b.text[:80]) for b in
+                                                        run.program.boxes()], flush=True)
+        for pid, text in d.editor_documents().items():
+            if pid not in before:
+                return pid, text
+        return None
+    pid, _ = wait_for("KWrite", new_document, timeout=30)
+    run.started.append(pid)
+    last, since = None, time.monotonic()
+    while time.monotonic() - since < 2.0:
+        if run.program.boxes():
+            box = run.program.boxes()[0]
+            raise Failure(f"the program says {box.title!r}: {box.text!r}")
+        text = d.editor_documents().get(pid)
+        if text != last:
+            last, since = text, time.monotonic()
+        time.sleep(0.2)
+    if last is None:
+        raise Failure("KWrite shows no document: the keys had nowhere to go")
+    run.program.wait_responsive()
+    step_no_box(run)
+    return ref.check_editor_document(last, expect)
+
+
+def step_caps_lock_still_on(run):
+    """The lock the person had on is on again: a letter typed into the length box comes out
+    as a capital."""
+    step_focus_to(run, "Combo1")
+    key("ctrl+a")
+    type_text("x")
+    expect_equal("a letter typed with Caps Lock on", run.program.combo_text("Combo1"), "X")
+
+
+def step_desktop_asks_and_the_person_gives_up(run):
+    """While GNOME asks, the window answers and says it waits, with "Annuler"; giving up ends
+    the session: the question goes, nothing is typed, and the window says so."""
+    before = set(d.editor_documents())
+    wait_for("the desktop's question", lambda: d.applications("xdg-desktop-portal-gnome") and any(
+        a.getRoleName() == "push button" for _, app in d.applications(
+            "xdg-desktop-portal-gnome") for a in d.walk(app)), timeout=20)
+    notice = wait_for("the program's notice", lambda: next(
+        (b for b in run.program.boxes() if "attend la réponse du bureau" in b.text), None))
+    run.program.combo_text("Combo1")  # the window answers
+    notice.buttons["Annuler"].queryAction().doAction(0)
+    step_box(run, "Avertissement", "Vous avez renoncé", "OK")
+    wait_for("the question to go", lambda: not any(
+        a.getRoleName() == "push button" for _, app in d.applications("xdg-desktop-portal-gnome")
+        for a in d.walk(app)), timeout=10)
+    time.sleep(1)
+    if set(d.editor_documents()) != before:
+        raise Failure("an editor was started although the person gave up")
 
 
 def step_clipboard_manager_takes_over(run):
@@ -416,6 +494,41 @@ def long_delivery_interrupted(how, text):
     ]
 PUK = "clé-7€Z"
 
+# Typed by the desktop's own remote keyboard, which finds keys on the layout only.
+NAMES_FR = ["Hélène", "François"]
+PUK_FR = "clé7"
+
+PORTAL_SCENARIOS = [
+    ("fr: Elevé, 30 characters, 20 passwords, into stock KWrite", "fr", [
+        ("focus", "Combo1"), ("key", "ctrl+a"), ("type", "30"),
+        ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"), ("combo", "Combo2", "Elevé"),
+        ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "20"),
+        ("generate", dict(route="kwrite", level="Elevé", length=30, segments=1, rows=20,
+                          count_text="20")),
+    ]),
+    ("fr: the irreversible code with names and titles", "fr", [
+        ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2", "Option0"]), ("key", "Up"),
+        ("box", "Code PUK", "Entrez un code PUK", "OK"), ("focus", "Text1"),
+        ("type", PUK_FR), ("focus_to", "Check10"), ("key", "space"),
+        ("tabs", "shift+Tab", ["Command6", "Command5", "Command4", "Combo5"]),
+        *names_typed(NAMES_FR), ("combo", "Combo4", "2"),
+        ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
+        ("generate", dict(route="kwrite", level="Moyen", length=8, segments=1, names=NAMES_FR,
+                          puk=PUK_FR, rows=2, count_text="2", titles=ref.TITLES_WITH_CODE)),
+    ]),
+    ("de, Caps Lock on: typed exactly, and the lock on again afterwards", "de", [
+        ("key", "Caps_Lock"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "3"),
+        ("generate", dict(route="kwrite", level="Moyen", length=8, segments=1, rows=3,
+                          count_text="3")),
+        ("caps_lock_still_on",),
+    ]),
+    ("us, which lacks the é of the closing line: pasted on the person's word", "us", [
+        ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "2"),
+        ("generate", dict(route="kwrite", paste=True, level="Moyen", length=8, segments=1,
+                          rows=2, count_text="2")),
+    ]),
+]
+
 SCENARIOS = [
     ("Wayland: four scripts and a PUK into foot, by the keyboard alone", "wayland", "us",
      keyboard_only_generation("program")),
@@ -437,6 +550,14 @@ SCENARIOS = [
      long_delivery_interrupted("focus", "a perdu le focus")),
     ("Wayland: the target closed mid-delivery stops it", "wayland", "us",
      long_delivery_interrupted("close", "s'est fermé")),
+    *[(f"{desktop}: {name}", desktop, layout, steps) for desktop in ("kwin", "mutter")
+      for name, layout, steps in PORTAL_SCENARIOS],
+    ("mutter: the window stays alive while GNOME asks, and giving up types nothing", "mutter",
+     "fr", [
+         ("focus_to", "Command1"), ("key", "space"),
+         ("box", "Kestrio", "« Partager »", "OK"),
+         ("desktop_asks_and_the_person_gives_up",),
+     ]),
     ("names added by Enter and by Ajouter, typed with titles", "x11", "us", [
         ("click", "Check10"), ("click", "Combo5"),
         ("type", "alice"), ("key", "Return"), ("selected", "Combo5", "alice"),
@@ -601,13 +722,13 @@ def run_one(program_path, index):
     faulthandler.dump_traceback_later(SCENARIO_SECONDS - 10)
     make_reader(READER, RECEIVED, "lecteur")
     make_reader(THIEF, STOLEN, "voleur")
-    choose_mousepad_as_editor()
+    choose_editor()
     if d.WAYLAND:
         subprocess.run(["gsettings", "set", MOUSEPAD_FILE, "autosave-timer", "1"], check=True)
         shutil.rmtree(AUTOSAVES, ignore_errors=True)
     shots = os.path.join(tempfile.gettempdir(), "tolvane-outside-in")
     os.makedirs(shots, mode=0o777, exist_ok=True)
-    shot = os.path.join(shots, f"{'wayland' if d.WAYLAND else 'x11'}-{index}-failed.png")
+    shot = os.path.join(shots, f"{d.DESKTOP}-{index}-failed.png")
     started = time.monotonic()
     try:
         run_scenario(program_path, layout, steps, shot)
@@ -628,7 +749,7 @@ def main():
         return run_one(program_path, int(sys.argv[3]))
     wanted = sys.argv[2] if len(sys.argv) > 2 else ""
     shutil.rmtree(WORK, ignore_errors=True)
-    session = "wayland" if d.WAYLAND else "x11"
+    session = {"x11": "x11", "sway": "wayland"}.get(d.DESKTOP, d.DESKTOP)
     passed = failed = 0
     for index, (name, scenario_session, _, _) in enumerate(SCENARIOS):
         if scenario_session != session or not any(part in name for part in wanted.split("|")):

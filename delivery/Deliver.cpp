@@ -179,16 +179,18 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
             return std::nullopt; // the user's choice: nothing is typed
         }
         paste = true;
-        // Put there while this program's window still has the focus, which a Wayland desktop
-        // asks of a program that fills the clipboard.
+    }
+
+    const std::vector<std::string> environment = services.injector.beforeLaunch();
+    if (paste) {
+        // Put there before the editor starts, while this program's window has the focus,
+        // which a Wayland desktop asks of a program that fills the clipboard.
         std::u32string text = typedText(script);
         std::string utf8 = toUtf8(text);
         services.clipboard.setSecretText(utf8);
         platform::wipe(text);
         platform::wipe(utf8);
     }
-
-    const std::vector<std::string> environment = services.injector.beforeLaunch();
     const platform::LaunchResult target =
         editor ? services.launcher.startTextEditor(environment)
                : services.launcher.startProgram(request.programPath, environment);

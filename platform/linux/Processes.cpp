@@ -82,4 +82,21 @@ std::string executableOf(pid_t pid) {
     return real;
 }
 
+std::optional<bool> loadsLibrary(pid_t pid, std::string_view prefix) {
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    if (!maps) {
+        return std::nullopt;
+    }
+    std::string line;
+    bool any = false;
+    while (std::getline(maps, line)) {
+        any = true;
+        const auto slash = line.rfind('/');
+        if (slash != std::string::npos && line.compare(slash + 1, prefix.size(), prefix) == 0) {
+            return true;
+        }
+    }
+    return any ? std::optional<bool>(false) : std::nullopt;
+}
+
 } // namespace tolvane::platform::linux_desktop

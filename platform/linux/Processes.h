@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -27,5 +28,9 @@ bool descendsFrom(pid_t pid, pid_t ancestor);
 
 // The resolved path of the process's executable; empty when it cannot be read.
 std::string executableOf(pid_t pid);
+
+// Whether the process has a shared library whose file name begins so mapped; nothing when its
+// memory map cannot be read.
+std::optional<bool> loadsLibrary(pid_t pid, std::string_view prefix);
 
 } // namespace tolvane::platform::linux_desktop

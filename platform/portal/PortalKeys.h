@@ -17,9 +17,7 @@ struct PortalKey {
     // The first event of a character (its modifiers, or a dead key that begins it): typing may
     // stop only before such an event, never inside a character.
     bool startsCharacter = false;
-    // The first event of a dead-key sequence. Where the desktop composes the character itself
-    // (KWin), it reaches the window by another way than the keys, which may overtake keys
-    // still queued in the window: the keys before it are given time to be read first.
+    // The first event of a character typed through a dead key.
     bool startsComposing = false;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/portal/PortalKeystrokeInjector.h"
 
 #include "platform/Wipe.h"
+#include "platform/linux/Processes.h"
 #include "platform/linux/StopSignals.h"
 #include "platform/portal/PortalKeys.h"
 #include "platform/portal/PortalProtocol.h"
@@ -21,8 +22,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 // Keys leave at a pace any client reads: a compositor drops a client whose queue fills up.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
-// Before a dead key: for the window to read the keys before it (see PortalKey).
-constexpr auto kBeforeComposing = std::chrono::milliseconds(40);
+// Before a dead key, where the target takes composed characters ahead of the keys before them.
+constexpr auto kBeforeComposing = std::chrono::milliseconds(250);
 
 const char* const kWhy = "Pour taper les mots de passe dans le programme qui va s'ouvrir, "
                          "Tolvane doit utiliser le clavier à travers le bureau. ";
@@ -173,8 +174,9 @@ Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script) {
 }
 
 std::vector<std::string> PortalKeystrokeInjector::beforeLaunch() {
-    pumpEvents();
-    focusedAtLaunch_ = ownWindowFocused();
+    // A box of this program (a question just answered) may have closed a moment ago: the
+    // desktop gives the focus back to the window first.
+    focusedAtLaunch_ = waitFor([this] { return ownWindowFocused(); }, options_.focusBack);
     return {};
 }
 
@@ -234,6 +236,13 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
     std::vector<PortalKey> held;
     held.reserve(8);
     std::size_t sent = 0;
+    // Qt 5 programs take a character composed from a dead key the moment it arrives, ahead of
+    // the keys before it that they have read but not handled yet: before a dead key, those
+    // keys are given time to be handled. A character composed right after another has none
+    // waiting before it.
+    const bool composedOvertakes =
+        target.pid <= 0 || linux_desktop::loadsLibrary(target.pid, "libQt5Gui").value_or(true);
+    bool afterComposed = false;
     for (const PortalKey& key : plan.keys) {
         // Between two characters only: a character, dead key and all, is never cut in two.
         if (key.startsCharacter) {
@@ -249,8 +258,11 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
                 break;
             }
         }
-        if (key.startsComposing) {
+        if (key.startsComposing && composedOvertakes && !afterComposed) {
             std::this_thread::sleep_for(kBeforeComposing);
+        }
+        if (key.startsCharacter) {
+            afterComposed = key.startsComposing;
         }
         const bool taken = session_->send(key);
         ++sent;

@@ -85,11 +85,14 @@ TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
     EXPECT_FALSE(descendsFrom(getpid(), child));
     EXPECT_EQ(executableOf(child), executableOf(getpid()));
     EXPECT_FALSE(executableOf(getpid()).empty());
+    EXPECT_EQ(loadsLibrary(child, "libc."), true);
+    EXPECT_EQ(loadsLibrary(child, "libQt5Gui"), false);
     reaper.reap();
     // Gone: nothing is read, nothing descends from it.
     EXPECT_EQ(statOf(child).parent, 0);
     EXPECT_EQ(executableOf(child), "");
     EXPECT_FALSE(descendsFrom(child, getpid()));
+    EXPECT_EQ(loadsLibrary(child, "libc."), std::nullopt);
 }
 
 } // namespace

@@ -209,7 +209,8 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     } release{services.launcher, target};
 
     if (paste) {
-        const platform::InjectionResult pasted = services.injector.pasteInto(target);
+        const platform::InjectionResult pasted =
+            services.injector.pasteInto(target, [&] { services.clipboard.countReadsFromNow(); });
         const bool read = services.clipboard.takeOffOnceRead(
             pasted.complete ? std::chrono::milliseconds(kPasteLimit)
                             : std::chrono::milliseconds(0));

@@ -3,6 +3,7 @@
 #include "platform/Keystrokes.h"
 #include "platform/ProgramLauncher.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,9 @@ public:
     virtual InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) = 0;
     // Whether pasteInto can send the paste shortcut through the user's layout.
     virtual bool canPaste() { return false; }
-    // Presses the layout's Ctrl+V in the target's window, with the same checks as typing.
-    virtual InjectionResult pasteInto(const LaunchResult&) {
+    // Presses the layout's Ctrl+V in the target's window, with the same checks as typing;
+    // justBefore runs right before the keys go.
+    virtual InjectionResult pasteInto(const LaunchResult&, const std::function<void()>&) {
         return {false, "Le collage n'est pas possible dans cette session : rien n'a été collé."};
     }
 };

@@ -190,12 +190,14 @@ bool PortalKeystrokeInjector::canPaste() {
     return planPasteKeys(keyboard_).error.empty();
 }
 
-InjectionResult PortalKeystrokeInjector::pasteInto(const LaunchResult& target) {
+InjectionResult PortalKeystrokeInjector::pasteInto(const LaunchResult& target,
+                                                   const std::function<void()>& justBefore) {
     PortalKeyPlan plan = planPasteKeys(keyboard_);
-    return send(target, plan);
+    return send(target, plan, justBefore);
 }
 
-InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, PortalKeyPlan& plan) {
+InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, PortalKeyPlan& plan,
+                                              const std::function<void()>& justBefore) {
     const auto failure = [](std::string error) { return InjectionResult{false, std::move(error)}; };
     struct PlanWiper {
         PortalKeyPlan& plan;
@@ -243,6 +245,9 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
     const bool composedOvertakes =
         target.pid <= 0 || linux_desktop::loadsLibrary(target.pid, "libQt5Gui").value_or(true);
     bool afterComposed = false;
+    if (justBefore) {
+        justBefore();
+    }
     for (const PortalKey& key : plan.keys) {
         // Between two characters only: a character, dead key and all, is never cut in two.
         if (key.startsCharacter) {

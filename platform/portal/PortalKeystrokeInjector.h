@@ -69,7 +69,8 @@ public:
     std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
     bool canPaste() override;
-    InjectionResult pasteInto(const LaunchResult& target) override;
+    InjectionResult pasteInto(const LaunchResult& target,
+                              const std::function<void()>& justBefore) override;
 
     // Ends the session and forgets the permission.
     void endSession();
@@ -82,8 +83,10 @@ private:
     void pumpEvents() const;
     // Waits until done() holds or the time is up; false on time up.
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) const;
-    // Sends the plan's keys into the target's window once it has the focus.
-    InjectionResult send(const LaunchResult& target, PortalKeyPlan& plan);
+    // Sends the plan's keys into the target's window once it has the focus; justBefore runs
+    // right before the first key.
+    InjectionResult send(const LaunchResult& target, PortalKeyPlan& plan,
+                         const std::function<void()>& justBefore = {});
 
     MessageBox& messages_;
     QDBusConnection bus_;

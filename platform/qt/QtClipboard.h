@@ -23,6 +23,7 @@ public:
     ~QtClipboard() override;
 
     void setSecretText(const std::string& utf8) override;
+    void countReadsFromNow() override { reads_ = 0; }
     bool takeOffOnceRead(std::chrono::milliseconds limit) override;
     void clearIfOurs();
 

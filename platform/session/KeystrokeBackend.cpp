@@ -143,8 +143,10 @@ bool WaylandKeystrokes::canPaste() {
     return chosen_ && chosen_->canPaste();
 }
 
-InjectionResult WaylandKeystrokes::pasteInto(const LaunchResult& target) {
-    return chosen_ ? chosen_->pasteInto(target) : KeystrokeInjector::pasteInto(target);
+InjectionResult WaylandKeystrokes::pasteInto(const LaunchResult& target,
+                                             const std::function<void()>& justBefore) {
+    return chosen_ ? chosen_->pasteInto(target, justBefore)
+                   : KeystrokeInjector::pasteInto(target, justBefore);
 }
 
 } // namespace tolvane::platform::session

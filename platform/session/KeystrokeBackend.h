@@ -48,7 +48,8 @@ public:
     std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
     bool canPaste() override;
-    InjectionResult pasteInto(const LaunchResult& target) override;
+    InjectionResult pasteInto(const LaunchResult& target,
+                              const std::function<void()>& justBefore) override;
 
 private:
     // The virtual keyboard where it works, else the portal where the desktop offers it;

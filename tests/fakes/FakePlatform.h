@@ -122,7 +122,9 @@ public:
         return {true, {}};
     }
     bool canPaste() override { return pastes; }
-    platform::InjectionResult pasteInto(const platform::LaunchResult& target) override {
+    platform::InjectionResult pasteInto(const platform::LaunchResult& target,
+                                        const std::function<void()>& justBefore) override {
+        justBefore();
         log_.push_back("paste:" + target.program);
         return {true, {}};
     }
@@ -142,6 +144,7 @@ public:
         log_.push_back("clipboard");
         texts.push_back(utf8);
     }
+    void countReadsFromNow() override { log_.push_back("clipboard:reads-from-now"); }
     bool takeOffOnceRead(std::chrono::milliseconds limit) override {
         log_.push_back("clipboard:take-off" + std::string(limit.count() ? "-once-read" : ""));
         return read;

@@ -358,6 +358,13 @@ class Box:
             # A person reads the box first; a box closed before the desktop has made it the
             # active window leaves KWin with no window to give the focus back to.
             time.sleep(0.8 if PORTAL else 0.2)
+            button = self.buttons.get(caption)
+            if caption in ("Oui", "Non") and button is not None and not button.getState(
+            ).contains(pyatspi.STATE_FOCUSED):
+                # The desktop's button order decides which one has the focus: the other is
+                # pressed as a screen reader presses it.
+                button.queryAction().doAction(0)
+                return
             key("Return" if caption in ("OK", "Oui") else "Escape")
             return
         if caption not in self.buttons:

@@ -11,7 +11,14 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <fcntl.h>
+#include <fstream>
+#include <linux/capability.h>
 #include <memory>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tolvane;
 using platform::KeyAction;
@@ -320,6 +327,44 @@ TEST_F(PortalConversation, TheProgramIsMadeKnownOnceBeforeAnySession) {
     unknown.beforeSecrets();
     EXPECT_EQ(calls(), (Calls{"CreateSession handle_token=yes session_handle_token=yes",
                               "Session.Close session1"}));
+}
+
+// Another process of the user that opens this program's memory (/proc/<pid>/mem) at any moment
+// of a delivery, a session the desktop ended and asked again included, reads no password: the
+// program is readable only once, for the portal to know it, before any password exists.
+TEST_F(PortalConversation, NoOtherProcessReadsThePasswordsOfADelivery) {
+    // As the program runs: without the power to look into every process (which a test run as
+    // root has), and keeping itself unreadable.
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct caps[2] = {};
+    syscall(SYS_capset, &header, caps);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    configure({{"close_after_notifications", 2}});
+    auto injector = makeInjector();
+    int stop[2];
+    ASSERT_EQ(pipe(stop), 0);
+    const pid_t parent = getpid();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) { // another process of the same user
+        close(stop[1]);
+        fcntl(stop[0], F_SETFL, O_NONBLOCK);
+        const std::string mem = "/proc/" + std::to_string(parent) + "/mem";
+        int fd = -1;
+        char byte;
+        while (fd < 0 && read(stop[0], &byte, 1) < 0) {
+            fd = open(mem.c_str(), O_RDONLY);
+        }
+        _exit(fd < 0 ? 0 : 1); // 1: the memory was open to another process
+    }
+    close(stop[0]);
+    EXPECT_TRUE(deliver(*injector, script(U"a")).complete);
+    EXPECT_TRUE(deliver(*injector, script(U"b")).complete); // ended by the desktop, asked again
+    close(stop[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "another process could open the program's memory during a delivery";
 }
 
 TEST_F(PortalConversation, TheSessionEndsWithTheWindowThatAskedForIt) {

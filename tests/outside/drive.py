@@ -330,6 +330,12 @@ def generate_into_kwrite(run, expect):
         return None
     pid, _ = wait_for("KWrite", new_document, timeout=30)
     run.started.append(pid)
+    # Started as a desktop launcher starts programs: with an activation token of the window
+    # the person clicked in, for the desktop to hand the editor the focus.
+    with open(f"/proc/{pid}/environ", "rb") as f:
+        environment = dict(v.split(b"=", 1) for v in f.read().split(b"\0") if b"=" in v)
+    if not environment.get(b"XDG_ACTIVATION_TOKEN"):
+        raise Failure("KWrite was started without an activation token")
     # Read seldom while keys arrive: a screen reader's questions keep the editor busy.
     last, since = None, time.monotonic()
     while time.monotonic() - since < 4.0:

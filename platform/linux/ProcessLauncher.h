@@ -19,6 +19,13 @@ public:
     // The command line that opens an empty document in the user's text editor, if any.
     static std::vector<std::string> textEditorCommand();
 
+    // That command, and the names its desktop entry declares for its windows.
+    struct TextEditor {
+        std::vector<std::string> command;
+        std::vector<std::string> declaredNames;
+    };
+    static TextEditor textEditor();
+
 private:
     LaunchResult spawn(const std::vector<std::string>& argv,
                        const std::vector<std::string>& environment);

@@ -7,6 +7,7 @@
 #include "platform/qt/QtClipboard.h"
 #include "platform/qt/QtFileDialog.h"
 #include "platform/qt/QtMessageBox.h"
+#include "platform/qt/WaylandDisplay.h"
 #include "platform/session/KeystrokeBackend.h"
 #include "ui/FormHost.h"
 #include "ui/Style.h"
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
     desktop::ProcessLauncher launcher;
     namespace session = tolvane::platform::session;
     const auto server = session::detectDisplayServer();
-    const auto injector = session::makeKeystrokeInjector(server, messageBox);
+    const auto injector = session::makeKeystrokeInjector(
+        server, messageBox, tolvane::platform::qt::windowWaylandDisplay());
     const auto eraser = session::makeClipboardEraser(server);
     tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get());
     // Installed, or beside the executable's tree (build tree, relocated install).

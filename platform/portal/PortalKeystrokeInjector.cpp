@@ -110,7 +110,7 @@ std::string PortalKeystrokeInjector::unavailableReason() {
     return {};
 }
 
-Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script) {
+Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script, std::u32string_view) {
     PortalKeyPlan plan =
         planPortalKeys(options_.keymap ? options_.keymap() : std::string(), script);
     Preparation prepared{{}, plan.untypable, plan.onLayout};

@@ -33,11 +33,11 @@ portal::PortalKeystrokeInjector::Options portalOptions() {
 
 } // namespace
 
-std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
-                                                         MessageBox& messages) {
+std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
+                                                         wl_display* window) {
     if (server == DisplayServer::Wayland) {
         return std::make_unique<WaylandKeystrokes>(
-            std::make_unique<wayland::WaylandKeystrokeInjector>(),
+            std::make_unique<wayland::WaylandKeystrokeInjector>(window),
             std::make_unique<portal::PortalKeystrokeInjector>(
                 messages, QDBusConnection::sessionBus(), portalOptions()),
             [] { return portal::PortalKeystrokeInjector::offered(); });
@@ -73,17 +73,24 @@ std::string WaylandKeystrokes::unavailableReason() {
     return chosen_->unavailableReason();
 }
 
-Preparation WaylandKeystrokes::prepare(const KeystrokeScript& script) {
+Preparation WaylandKeystrokes::prepare(const KeystrokeScript& script,
+                                       std::u32string_view alphabet) {
     if (!chosen_) {
         if (std::string why = unavailableReason(); !why.empty()) {
             return {std::move(why), {}, false};
         }
     }
-    return chosen_->prepare(script);
+    return chosen_->prepare(script, alphabet);
 }
 
 std::vector<std::string> WaylandKeystrokes::beforeLaunch() {
     return chosen_ ? chosen_->beforeLaunch() : std::vector<std::string>{};
+}
+
+void WaylandKeystrokes::launchFailed() {
+    if (chosen_) {
+        chosen_->launchFailed();
+    }
 }
 
 InjectionResult WaylandKeystrokes::typeInto(const LaunchResult& target,

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+struct wl_display;
+
 namespace tolvane::platform::session {
 
 enum class DisplayServer { X11, Wayland };
@@ -19,9 +21,10 @@ DisplayServer detectDisplayServer(const char* waylandDisplay, const char* sessio
 DisplayServer detectDisplayServer();
 
 // The keystroke injector for the session. The messages are for the desktop's permission,
-// which some Wayland desktops ask for.
-std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server,
-                                                         MessageBox& messages);
+// which some Wayland desktops ask for; window: the Wayland connection of this program's window,
+// null when it is not on Wayland.
+std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
+                                                         wl_display* window = nullptr);
 
 // What takes our text off a clipboard someone else serves now: on Wayland where the
 // compositor offers data control; none on X11, where the toolkit's connection does it.
@@ -37,8 +40,9 @@ public:
                       std::function<bool()> portalOffered);
 
     std::string unavailableReason() override;
-    Preparation prepare(const KeystrokeScript& script) override;
+    Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) override;
     std::vector<std::string> beforeLaunch() override;
+    void launchFailed() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
     bool canPaste() override;
     InjectionResult pasteInto(const LaunchResult& target) override;

@@ -1,5 +1,7 @@
 #include "platform/wayland/VirtualKeymap.h"
 
+#include "platform/Wipe.h"
+
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -56,7 +58,12 @@ std::string keymapText(const std::vector<std::uint32_t>& keysyms) {
 VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_view alphabet,
                                std::size_t keysPerKeymap) {
     VirtualKeyPlan plan;
-    const std::u32string typed = typedText(script);
+    std::u32string typed = typedText(script);
+    // It holds every password: wiped however planning ends.
+    struct Wiper {
+        std::u32string& text;
+        ~Wiper() { wipe(text); }
+    } wiper{typed};
     for (char32_t c : typed) {
         if (keysymOf(c) == XKB_KEY_NoSymbol && plan.untypable.find(c) == std::u32string::npos) {
             plan.untypable += c;

@@ -91,6 +91,7 @@ int main() {
 
     platform::linux_desktop::ProcessLauncher launcher;
     platform::wayland::WaylandKeystrokeInjector injector;
+    injector.prepare(script, delivery::passwordCharacters());
     injector.beforeLaunch();
     const auto target = launcher.startProgram(makeReader(dir, "tolvane").string());
     const auto start = Clock::now();

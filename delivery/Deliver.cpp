@@ -153,7 +153,7 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
         }
     } wiper{script};
 
-    platform::Preparation prepared = services.injector.prepare(script);
+    platform::Preparation prepared = services.injector.prepare(script, passwordCharacters());
     if (!prepared.error.empty()) {
         return prepared.error;
     }
@@ -195,6 +195,7 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
         editor ? services.launcher.startTextEditor(environment)
                : services.launcher.startProgram(request.programPath, environment);
     if (!target.started) {
+        services.injector.launchFailed();
         if (paste) {
             services.clipboard.takeOffOnceRead(std::chrono::milliseconds(0));
         }

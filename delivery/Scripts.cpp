@@ -1,5 +1,7 @@
 #include "delivery/Scripts.h"
 
+#include "engine/CharacterClasses.h"
+#include "engine/Generator.h"
 #include "platform/Version.h"
 
 namespace tolvane::delivery {
@@ -103,6 +105,12 @@ std::size_t keyCount(const KeystrokeScript& script) {
         keys += action.kind == KeyAction::Kind::Text ? action.text.size() : 1;
     }
     return keys;
+}
+
+std::u32string passwordCharacters() {
+    engine::ClassSelection all;
+    all.fill(true);
+    return engine::BuildAlphabet(all) + engine::kSegmentSeparator;
 }
 
 } // namespace tolvane::delivery

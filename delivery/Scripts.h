@@ -40,6 +40,10 @@ std::u32string clipboardText(const std::vector<std::u32string>& lines);
 // What a plain-text editor holds once the script has been typed into an empty document.
 using platform::typedText;
 
+// Every character a password or its code may hold, whatever the classes chosen: those of the
+// seven classes and the hyphen between segments.
+std::u32string passwordCharacters();
+
 // Number of key presses a script stands for (one per character, Enter or Tab).
 std::size_t keyCount(const KeystrokeScript& script);
 

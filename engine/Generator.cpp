@@ -101,7 +101,7 @@ Batch generateBatch(const GenerationSettings& settings, platform::RandomSource& 
                 line += alphabet[platform::uniformBelow(random, alphabetSize)];
             }
             if (s != shape.segments) {
-                line += U'-';
+                line += kSegmentSeparator;
             }
         }
         if (settings.associate) {

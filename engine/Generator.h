@@ -36,6 +36,9 @@ struct Batch {
     std::optional<Refusal> refusal;    // set when nothing was drawn
 };
 
+// Between the segments of a password.
+inline constexpr char32_t kSegmentSeparator = U'-';
+
 // The numbers of a generation, once read and checked.
 struct BatchShape {
     std::int64_t length = 0;

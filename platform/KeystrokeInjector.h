@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tolvane::platform {
@@ -32,12 +33,16 @@ public:
     // The desktop may ask the user here: called before the passwords are drawn.
     virtual std::string unavailableReason() = 0;
     // Plans the script on the keyboard the keys will go through, before the target is started,
-    // so that a script that cannot be typed starts nothing.
-    virtual Preparation prepare(const KeystrokeScript& script) = 0;
+    // so that a script that cannot be typed starts nothing. alphabet: every character a password
+    // may hold; a keyboard that other programs can read lays them all out, whether or not the
+    // script holds them, so that it tells nothing of the passwords.
+    virtual Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) = 0;
     // Called just before the target program is started, so its window can be told apart.
     // Returns what the program is started with (NAME=value) for the desktop to give its window
     // the focus: an activation token of this program's window.
     virtual std::vector<std::string> beforeLaunch() { return {}; }
+    // The target could not be started: what beforeLaunch set up goes.
+    virtual void launchFailed() {}
     virtual InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) = 0;
     // Whether pasteInto can send the paste shortcut through the user's layout.
     virtual bool canPaste() { return false; }

@@ -12,6 +12,10 @@ struct LaunchResult {
     std::string program;    // what was started, for messages
     std::string executable; // its full path, when known
     std::string error;      // French, when not started
+    // The names its windows go by that its desktop entry declares (the entry's id, its
+    // StartupWMClass), where one runs it: they tell its window also when another process opens
+    // it, as a running instance the program hands its document to.
+    std::vector<std::string> declaredNames;
 };
 
 // Starts programs with a normal window, without waiting for them.

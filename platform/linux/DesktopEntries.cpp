@@ -1,7 +1,9 @@
 #include "platform/linux/DesktopEntries.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -216,6 +218,47 @@ std::string resolve(const std::string& program) {
 
 std::string entryValue(const std::string& file, const char* key) {
     return unescapeValue(iniValue(file, "Desktop Entry", key));
+}
+
+std::vector<std::string> declaredWindowNames(const std::string& id, const std::string& file) {
+    const std::string suffix = ".desktop";
+    std::vector<std::string> names{id.ends_with(suffix) ? id.substr(0, id.size() - suffix.size())
+                                                        : id};
+    if (const std::string wmClass = entryValue(file, "StartupWMClass"); !wmClass.empty()) {
+        names.push_back(wmClass);
+    }
+    return names;
+}
+
+std::vector<std::string> declaredWindowNamesOf(const std::string& program) {
+    std::error_code error;
+    const auto real = [&](const std::string& path) {
+        return std::filesystem::weakly_canonical(path, error).string();
+    };
+    const std::string wanted = real(program);
+    std::vector<std::string> names;
+    std::set<std::string> seen; // an entry in an earlier folder hides one of the same id
+    for (const auto& dir : dataDirs()) {
+        std::filesystem::directory_iterator entries(dir + "/applications", error);
+        for (const auto& entry : entries) {
+            const std::string id = entry.path().filename().string();
+            if (!id.ends_with(".desktop") || !seen.insert(id).second) {
+                continue;
+            }
+            const std::string file = entry.path().string();
+            const auto args = execArguments(entryValue(file, "Exec"), {file, {}, {}});
+            if (entryValue(file, "Hidden") == "true" || args.empty()) {
+                continue;
+            }
+            if (const std::string path = resolve(args.front());
+                !path.empty() && real(path) == wanted) {
+                for (auto& name : declaredWindowNames(id, file)) {
+                    names.push_back(std::move(name));
+                }
+            }
+        }
+    }
+    return names;
 }
 
 } // namespace tolvane::platform::linux_desktop

@@ -30,6 +30,14 @@ struct DesktopEntry {
 // codes are removed.
 std::vector<std::string> execArguments(const std::string& exec, const DesktopEntry& entry);
 
+// The names an entry declares for its program's windows: its id without ".desktop", and its
+// StartupWMClass when it has one.
+std::vector<std::string> declaredWindowNames(const std::string& id, const std::string& file);
+
+// The names declared by the entries that run this program (the program of their Exec), for a
+// program started by its path.
+std::vector<std::string> declaredWindowNamesOf(const std::string& program);
+
 // The full path a command name runs (looked up in PATH when it has no slash), or empty.
 std::string resolve(const std::string& program);
 

@@ -71,6 +71,10 @@ std::string frenchReason(int error) {
 } // namespace
 
 std::vector<std::string> ProcessLauncher::textEditorCommand() {
+    return textEditor().command;
+}
+
+ProcessLauncher::TextEditor ProcessLauncher::textEditor() {
     for (const auto& id : defaultTextEntries()) {
         // The first file found for an entry is the entry: one hidden in the user's folder
         // hides the system's.
@@ -100,13 +104,13 @@ std::vector<std::string> ProcessLauncher::textEditorCommand() {
         }
         auto args = execArguments(exec, {file, value("Name"), value("Icon")});
         if (!args.empty() && onPath(args[0])) {
-            return ownInstance(std::move(args));
+            return {ownInstance(std::move(args)), declaredWindowNames(id, file)};
         }
     }
     for (const char* editor : {"gnome-text-editor", "gedit", "kwrite", "kate", "mousepad", "xed",
                                "pluma", "featherpad"}) {
         if (onPath(editor)) {
-            return ownInstance({editor});
+            return {ownInstance({editor}), declaredWindowNamesOf(resolve(editor))};
         }
     }
     return {};
@@ -127,7 +131,8 @@ std::string ProcessLauncher::typingDefaultsFor(const std::string& program) const
 }
 
 LaunchResult ProcessLauncher::startTextEditor(const std::vector<std::string>& environment) {
-    const auto command = textEditorCommand();
+    const TextEditor editor = textEditor();
+    const auto& command = editor.command;
     if (command.empty()) {
         LaunchResult none;
         none.error = "Aucun éditeur de texte n'est installé : installez par exemple gedit ou "
@@ -140,7 +145,9 @@ LaunchResult ProcessLauncher::startTextEditor(const std::vector<std::string>& en
         withDefaults.push_back("XDG_CONFIG_DIRS=" + folder + ":" +
                                (dirs && *dirs ? dirs : "/etc/xdg"));
     }
-    return spawn(command, withDefaults);
+    LaunchResult started = spawn(command, withDefaults);
+    started.declaredNames = editor.declaredNames;
+    return started;
 }
 
 LaunchResult ProcessLauncher::startProgram(const std::string& path,
@@ -156,7 +163,9 @@ LaunchResult ProcessLauncher::startProgram(const std::string& path,
         result.error = "Le fichier « " + path + " » n'est pas un programme exécutable.";
         return result;
     }
-    return spawn({path}, environment);
+    LaunchResult started = spawn({path}, environment);
+    started.declaredNames = declaredWindowNamesOf(path);
+    return started;
 }
 
 void ProcessLauncher::release(const LaunchResult& started) {

@@ -23,6 +23,13 @@ public:
     // The command line that opens an empty document in the user's text editor, if any.
     static std::vector<std::string> textEditorCommand();
 
+    // That command, and the names its desktop entry declares for its windows.
+    struct TextEditor {
+        std::vector<std::string> command;
+        std::vector<std::string> declaredNames;
+    };
+    static TextEditor textEditor();
+
     // For an editor whose typing aids change what is typed into it (KWrite and Kate close
     // brackets, complete words, copy the indentation of the line above and write spaces for
     // Tab): the folder of Tolvane's defaults for those aids, put beneath the user's own

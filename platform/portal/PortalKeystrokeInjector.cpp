@@ -162,7 +162,7 @@ std::string PortalKeystrokeInjector::unavailableReason() {
     return {};
 }
 
-Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script) {
+Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script, std::u32string_view) {
     // Read while this program's window still has the focus: the compositor tells the locks
     // and the active layout only to the window that has it.
     keyboard_ = options_.keyboard ? options_.keyboard() : UserKeyboard{};

@@ -65,7 +65,7 @@ public:
     // Empty once the desktop has granted the keyboard: the first time in a window, after a
     // short explanation, the desktop asks the user. Otherwise why not, in French.
     std::string unavailableReason() override;
-    Preparation prepare(const KeystrokeScript& script) override;
+    Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) override;
     std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
     bool canPaste() override;

@@ -23,10 +23,12 @@ namespace {
 class SecretText final : public QMimeData {
 public:
     explicit SecretText(std::function<void()> onRead) : onRead_(std::move(onRead)) {}
+    // Reads are no longer told: the text can stay on the clipboard after whoever counted them.
+    void forget() { onRead_ = nullptr; }
 
 protected:
     QVariant retrieveData(const QString& type, QMetaType wanted) const override {
-        if (type.startsWith(QLatin1String("text/"))) {
+        if (type.startsWith(QLatin1String("text/")) && onRead_) {
             onRead_();
         }
         return QMimeData::retrieveData(type, wanted);
@@ -50,6 +52,9 @@ QtClipboard::QtClipboard(int clearAfterMs, ClipboardEraser* eraser, QObject* par
 
 QtClipboard::~QtClipboard() {
     clearIfOurs();
+    if (auto* mime = dynamic_cast<SecretText*>(offered_.data())) {
+        mime->forget();
+    }
 }
 
 void QtClipboard::setSecretText(const std::string& utf8) {

@@ -59,7 +59,7 @@ std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, M
                                                          WaitNotice& notice) {
     if (server == DisplayServer::Wayland) {
         return std::make_unique<WaylandKeystrokes>(
-            std::make_unique<wayland::WaylandKeystrokeInjector>(),
+            std::make_unique<wayland::WaylandKeystrokeInjector>(qt::waylandDisplay()),
             std::make_unique<portal::PortalKeystrokeInjector>(
                 messages, QDBusConnection::sessionBus(), portalOptions(notice)),
             [] { return portal::PortalKeystrokeInjector::offered(); }, waylandActivation);
@@ -109,13 +109,14 @@ std::string WaylandKeystrokes::unavailableReason() {
     return chosen_->unavailableReason();
 }
 
-Preparation WaylandKeystrokes::prepare(const KeystrokeScript& script) {
+Preparation WaylandKeystrokes::prepare(const KeystrokeScript& script,
+                                       std::u32string_view alphabet) {
     if (!chosen_) {
         if (std::string why = unavailableReason(); !why.empty()) {
             return {std::move(why), {}, false};
         }
     }
-    return chosen_->prepare(script);
+    return chosen_->prepare(script, alphabet);
 }
 
 std::vector<std::string> WaylandKeystrokes::beforeLaunch() {
@@ -127,6 +128,12 @@ std::vector<std::string> WaylandKeystrokes::beforeLaunch() {
         }
     }
     return environment;
+}
+
+void WaylandKeystrokes::launchFailed() {
+    if (chosen_) {
+        chosen_->launchFailed();
+    }
 }
 
 InjectionResult WaylandKeystrokes::typeInto(const LaunchResult& target,

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+struct wl_display;
+
 namespace tolvane::platform::session {
 
 enum class DisplayServer { X11, Wayland };
@@ -44,8 +46,9 @@ public:
 
     void beforeSecrets() override;
     std::string unavailableReason() override;
-    Preparation prepare(const KeystrokeScript& script) override;
+    Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) override;
     std::vector<std::string> beforeLaunch() override;
+    void launchFailed() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
     bool canPaste() override;
     InjectionResult pasteInto(const LaunchResult& target,

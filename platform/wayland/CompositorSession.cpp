@@ -19,9 +19,9 @@ std::string lower(std::string text) {
     return text;
 }
 
-std::string baseName(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string lastPart(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(dot + 1);
 }
 
 void title(void*, zwlr_foreign_toplevel_handle_v1*, const char*) {}
@@ -94,6 +94,9 @@ CompositorSession::CompositorSession() {
 }
 
 CompositorSession::~CompositorSession() {
+    if (keyboard) {
+        zwp_virtual_keyboard_v1_destroy(keyboard);
+    }
     for (auto& t : toplevels) {
         zwlr_foreign_toplevel_handle_v1_destroy(t->handle);
     }
@@ -117,27 +120,32 @@ void CompositorSession::markPresent() {
     }
 }
 
-Toplevel* CompositorSession::newWindow(const LaunchResult& target, bool& ambiguous) const {
+std::vector<Toplevel*> CompositorSession::newWindows() const {
     std::vector<Toplevel*> fresh;
     for (const auto& t : toplevels) {
         if (!t->before && !t->closed && t->ready) {
             fresh.push_back(t.get());
         }
     }
-    ambiguous = false;
-    if (fresh.size() <= 1) {
-        return fresh.empty() ? nullptr : fresh.front();
+    return fresh;
+}
+
+zwp_virtual_keyboard_v1* CompositorSession::makeKeyboard() {
+    if (!keyboard && keyboards && seat) {
+        keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
     }
-    const std::string name =
-        lower(baseName(target.executable.empty() ? target.program : target.executable));
-    std::vector<Toplevel*> named;
-    for (Toplevel* t : fresh) {
-        if (!name.empty() && lower(t->appId).find(name) != std::string::npos) {
-            named.push_back(t);
-        }
+    return keyboard;
+}
+
+bool appIdIsOneOf(std::string_view appId, const std::vector<std::string>& names) {
+    const std::string id = lower(std::string(appId));
+    if (id.empty()) {
+        return false;
     }
-    ambiguous = named.size() != 1;
-    return named.size() == 1 ? named.front() : nullptr;
+    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        const std::string n = lower(name);
+        return !n.empty() && (n == id || n == lastPart(id) || lastPart(n) == id);
+    });
 }
 
 bool CompositorSession::otherActivated(const Toplevel* target) const {

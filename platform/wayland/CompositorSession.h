@@ -1,16 +1,17 @@
 #pragma once
 
-#include "platform/ProgramLauncher.h"
 #include "platform/wayland/WaylandConnection.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct wl_seat;
 struct zwp_virtual_keyboard_manager_v1;
+struct zwp_virtual_keyboard_v1;
 struct zwlr_foreign_toplevel_manager_v1;
 struct zwlr_foreign_toplevel_handle_v1;
 
@@ -27,8 +28,13 @@ struct Toplevel {
     bool before = false; // already there when the program was started
 };
 
+// Whether a window's app id is one of these names: the same, or its last dotted part the same
+// ("org.kde.kwrite" for "kwrite"), letter case aside.
+bool appIdIsOneOf(std::string_view appId, const std::vector<std::string>& names);
+
 // A connection to the compositor with what keystrokes need: the seat, the virtual keyboard
-// manager and the windows list, kept up to date as events are dispatched.
+// manager and the windows list, kept up to date as events are dispatched; and the virtual
+// keyboard, once made.
 class CompositorSession {
 public:
     CompositorSession();
@@ -46,14 +52,17 @@ public:
     // Every window known now was there before the program was started.
     void markPresent();
 
-    // The window that appeared since the launch: the only one, or the one named after the
-    // program when several did. Null while there is none, or when it cannot be told.
-    Toplevel* newWindow(const LaunchResult& target, bool& ambiguous) const;
+    // The windows that appeared since, with their first state complete, still open.
+    std::vector<Toplevel*> newWindows() const;
     bool otherActivated(const Toplevel* target) const;
+
+    // Adds a keyboard to the seat, with no keymap of its own yet.
+    zwp_virtual_keyboard_v1* makeKeyboard();
 
     WaylandConnection connection;
     wl_seat* seat = nullptr;
     zwp_virtual_keyboard_manager_v1* keyboards = nullptr;
+    zwp_virtual_keyboard_v1* keyboard = nullptr;
     zwlr_foreign_toplevel_manager_v1* windows = nullptr;
     std::vector<std::unique_ptr<Toplevel>> toplevels;
 };

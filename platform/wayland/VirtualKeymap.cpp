@@ -1,8 +1,12 @@
 #include "platform/wayland/VirtualKeymap.h"
 
+#include "platform/Wipe.h"
+
 #include <xkbcommon/xkbcommon.h>
 
-#include <map>
+#include <algorithm>
+#include <optional>
+#include <set>
 
 namespace tolvane::platform::wayland {
 
@@ -51,9 +55,15 @@ std::string keymapText(const std::vector<std::uint32_t>& keysyms) {
 
 } // namespace
 
-VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::size_t keysPerKeymap) {
+VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_view alphabet,
+                               std::size_t keysPerKeymap) {
     VirtualKeyPlan plan;
-    const std::u32string typed = typedText(script);
+    std::u32string typed = typedText(script);
+    // It holds every password: wiped however planning ends.
+    struct Wiper {
+        std::u32string& text;
+        ~Wiper() { wipe(text); }
+    } wiper{typed};
     for (char32_t c : typed) {
         if (keysymOf(c) == XKB_KEY_NoSymbol && plan.untypable.find(c) == std::u32string::npos) {
             plan.untypable += c;
@@ -63,29 +73,79 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::size_t keysPe
         return plan;
     }
 
-    std::map<char32_t, std::uint32_t> keycodes; // of the segment being built
-    std::vector<std::uint32_t> keysyms;
-    VirtualKeymapSegment segment;
-    const auto close = [&] {
-        segment.keymap = keymapText(keysyms);
-        plan.segments.push_back(std::move(segment));
-        segment = {};
-        keycodes.clear();
-        keysyms.clear();
-    };
-    for (char32_t c : typed) {
-        auto found = keycodes.find(c);
-        if (found == keycodes.end()) {
-            if (keysyms.size() == keysPerKeymap) {
-                close();
-            }
-            const auto keycode = kFirstKeycode + static_cast<std::uint32_t>(keysyms.size());
-            keysyms.push_back(keysymOf(c));
-            found = keycodes.emplace(c, keycode).first;
+    // Return and Tab stand first on every keymap, then the alphabet, then the room left for the
+    // script's other characters, each set in code point order.
+    const auto isKey = [](char32_t c) { return c == U'\n' || c == U'\r' || c == U'\t'; };
+    std::set<char32_t> always;
+    for (char32_t c : alphabet) {
+        if (!isKey(c) && keysymOf(c) != XKB_KEY_NoSymbol) {
+            always.insert(c);
         }
-        segment.keys.push_back(VirtualKey{found->second - 8, c});
     }
-    close();
+    std::set<char32_t> others;
+    for (char32_t c : typed) {
+        if (!isKey(c) && !always.contains(c)) {
+            others.insert(c);
+        }
+    }
+    constexpr std::size_t kFirst = 2; // Return, Tab
+    keysPerKeymap = std::max(keysPerKeymap, kFirst + 1);
+    if (kFirst + always.size() >= keysPerKeymap) {
+        // An alphabet that leaves no room: everything is laid out in code point order.
+        others.insert(always.begin(), always.end());
+        always.clear();
+    }
+    const std::u32string fixed(always.begin(), always.end());
+    const std::u32string rest(others.begin(), others.end());
+    const std::size_t room = keysPerKeymap - kFirst - fixed.size();
+
+    const auto keymapOf = [&](std::size_t part) {
+        std::vector<std::uint32_t> keysyms{XKB_KEY_Return, XKB_KEY_Tab};
+        for (char32_t c : fixed) {
+            keysyms.push_back(keysymOf(c));
+        }
+        for (char32_t c : std::u32string_view(rest).substr(part * room, room)) {
+            keysyms.push_back(keysymOf(c));
+        }
+        return keymapText(keysyms);
+    };
+    // The keymap a character needs, when only one of them has it.
+    const auto partOf = [&](char32_t c) -> std::optional<std::size_t> {
+        if (const auto at = rest.find(c); !isKey(c) && at != std::u32string::npos) {
+            return at / room;
+        }
+        return std::nullopt;
+    };
+    const auto keycodeOf = [&](char32_t c) -> std::uint32_t {
+        if (isKey(c)) {
+            return kFirstKeycode + (c == U'\t' ? 1 : 0);
+        }
+        if (const auto at = fixed.find(c); at != std::u32string::npos) {
+            return kFirstKeycode + static_cast<std::uint32_t>(kFirst + at);
+        }
+        return kFirstKeycode +
+               static_cast<std::uint32_t>(kFirst + fixed.size() + rest.find(c) % room);
+    };
+
+    std::size_t part = 0;
+    for (char32_t c : typed) {
+        if (const auto needed = partOf(c)) {
+            part = *needed;
+            break;
+        }
+    }
+    VirtualKeymapSegment segment;
+    for (char32_t c : typed) {
+        if (const auto needed = partOf(c); needed && *needed != part) {
+            segment.keymap = keymapOf(part);
+            plan.segments.push_back(std::move(segment));
+            segment = {};
+            part = *needed;
+        }
+        segment.keys.push_back(VirtualKey{keycodeOf(c) - 8, c});
+    }
+    segment.keymap = keymapOf(part);
+    plan.segments.push_back(std::move(segment));
     return plan;
 }
 

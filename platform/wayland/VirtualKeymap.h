@@ -27,11 +27,16 @@ struct VirtualKeyPlan {
     std::u32string untypable; // characters with no keysym: nothing should be typed
 };
 
-// A keymap holds keycodes 9 to 255, so a script with more distinct characters is cut into
-// segments, each with a keymap of its own.
+// A keymap holds keycodes 9 to 255.
 inline constexpr std::size_t kKeysPerKeymap = 247;
 
-VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script,
+// Every client of the seat receives the keymaps, so they tell nothing of the text: each holds
+// Return, Tab and every character of the alphabet (those any password may hold), whether or not
+// the script types them, then the script's other characters (names, fixed lines) in code point
+// order. The same characters give the same keymaps whatever their order in the script. When
+// these do not fit on one keymap, the others are cut into several, each with the whole alphabet,
+// so that what the passwords hold never changes the keymap.
+VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_view alphabet = {},
                                std::size_t keysPerKeymap = kKeysPerKeymap);
 
 } // namespace tolvane::platform::wayland

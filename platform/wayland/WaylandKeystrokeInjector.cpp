@@ -1,9 +1,12 @@
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 
 #include "platform/Wipe.h"
+#include "platform/linux/ProcessLauncher.h"
+#include "platform/linux/Processes.h"
 #include "platform/linux/StopSignals.h"
 #include "platform/wayland/CompositorSession.h"
 #include "platform/wayland/VirtualKeymap.h"
+#include "platform/wayland/WindowFocus.h"
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
@@ -12,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -41,10 +45,6 @@ std::uint32_t nowMs() {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
             .count());
 }
-
-} // namespace
-
-namespace {
 
 // The keymap handed to the compositor in a sealed memory file.
 bool sendKeymap(zwp_virtual_keyboard_v1* keyboard, const std::string& keymap) {
@@ -78,53 +78,108 @@ void wipePlan(VirtualKeyPlan& plan) {
     plan.segments.clear();
 }
 
+// The names the started program's windows may go by: what its desktop entry declares, and while
+// it runs, the names of its program and of the programs it runs now (the terminal a launcher
+// script starts, for one). The windows list does not tell which process a window belongs to:
+// these names are what ties a window to the program.
+std::vector<std::string> windowNames(const LaunchResult& target, bool running) {
+    std::vector<std::string> names = target.declaredNames;
+    if (!running) {
+        return names;
+    }
+    const auto baseName = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+    names.push_back(baseName(target.program));
+    if (!target.executable.empty()) {
+        names.push_back(baseName(target.executable));
+    }
+    for (const auto& [pid, started] : linux_desktop::runningProcesses()) {
+        if (linux_desktop::descendsFrom(pid, target.pid)) {
+            if (const std::string exe = linux_desktop::executableOf(pid); !exe.empty()) {
+                names.push_back(baseName(exe));
+            }
+        }
+    }
+    return names;
+}
+
 } // namespace
 
-WaylandKeystrokeInjector::WaylandKeystrokeInjector() = default;
-WaylandKeystrokeInjector::~WaylandKeystrokeInjector() = default;
+WaylandKeystrokeInjector::WaylandKeystrokeInjector(wl_display* window) : window_(window) {}
+WaylandKeystrokeInjector::~WaylandKeystrokeInjector() {
+    wipe(firstKeymap_);
+}
 
 std::string WaylandKeystrokeInjector::unavailableReason() {
     const CompositorSession probe;
     if (!probe.connected()) {
-        return "Aucun affichage Wayland n'est accessible : la frappe dans un autre programme est "
-               "impossible.";
+        const char* name = std::getenv("WAYLAND_DISPLAY");
+        if (!name || !*name) {
+            return "La session se dit Wayland, mais la variable WAYLAND_DISPLAY ne nomme aucun "
+                   "affichage : Tolvane ne tape pas dans un affichage pris au hasard, qui "
+                   "pourrait être celui d'une autre session. Choisissez « Vers le "
+                   "presse-papier ».";
+        }
+        return std::string("L'affichage Wayland « ") + name +
+               " » ne répond pas : la frappe dans un autre programme est impossible. Choisissez "
+               "« Vers le presse-papier ».";
     }
     return probe.usable() ? std::string() : kDesktopCannotType;
 }
 
-Preparation WaylandKeystrokeInjector::prepare(const KeystrokeScript& script) {
-    VirtualKeyPlan plan = planVirtualKeys(script);
+Preparation WaylandKeystrokeInjector::prepare(const KeystrokeScript& script,
+                                              std::u32string_view alphabet) {
+    alphabet_ = alphabet;
+    VirtualKeyPlan plan = planVirtualKeys(script, alphabet_);
     Preparation prepared;
     prepared.untypable = plan.untypable;
+    wipe(firstKeymap_);
+    firstKeymap_ = plan.segments.empty() ? std::string() : plan.segments.front().keymap;
     wipePlan(plan);
     return prepared;
 }
 
 std::vector<std::string> WaylandKeystrokeInjector::beforeLaunch() {
+    focus_.reset();
     session_ = std::make_unique<CompositorSession>();
-    if (session_->connected()) {
-        session_->markPresent();
+    if (!session_->usable()) {
+        return {};
     }
+    session_->markPresent();
+    // The seat has a keyboard before the program starts, so that the program finds one as it
+    // sets up, as it finds the user's: the compositor gives keys only to a client that has asked
+    // for the keyboard, and a client asks only once the seat has one. The keymap tells nothing
+    // of the passwords.
+    zwp_virtual_keyboard_v1* keyboard = session_->makeKeyboard();
+    if (!firstKeymap_.empty() && sendKeymap(keyboard, firstKeymap_)) {
+        zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
+    }
+    session_->connection.roundtrip();
+    focus_ = std::make_unique<WindowFocus>(window_);
     return {};
+}
+
+void WaylandKeystrokeInjector::launchFailed() {
+    focus_.reset();
+    session_.reset();
+    wipe(firstKeymap_);
 }
 
 InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
                                                    const KeystrokeScript& script) {
-    std::unique_ptr<CompositorSession> session = std::move(session_);
-    if (!session) {
-        session = std::make_unique<CompositorSession>();
-        if (session->connected()) {
-            session->markPresent();
-        }
+    if (!session_) {
+        beforeLaunch();
     }
+    std::unique_ptr<CompositorSession> session = std::move(session_);
+    std::unique_ptr<WindowFocus> focus = std::move(focus_);
+    wipe(firstKeymap_);
     const auto failure = [](std::string error) { return InjectionResult{false, std::move(error)}; };
     if (!session->connected()) {
         return failure("Aucun affichage Wayland n'est accessible : rien n'a été tapé.");
     }
-    if (!session->usable()) {
+    if (!session->usable() || !session->keyboard) {
         return failure(kDesktopCannotType);
     }
-    VirtualKeyPlan plan = planVirtualKeys(script);
+    VirtualKeyPlan plan = planVirtualKeys(script, alphabet_);
     // The plan spells out every password: wiped however typing ends.
     struct PlanWiper {
         VirtualKeyPlan& plan;
@@ -134,24 +189,55 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         return failure(untypableMessage(plan.untypable));
     }
 
-    // The program's window: the first that appears after the launch.
+    // The program's window: a new one that goes by one of its names. Another program's window
+    // that opens meanwhile is left alone.
     Toplevel* window = nullptr;
-    bool ambiguous = false;
-    for (const auto deadline = Clock::now() + kWindowTimeout;
-         !window && !ambiguous && Clock::now() < deadline && session->alive() && !stopping();) {
+    bool several = false;
+    bool ended = false;
+    std::vector<std::string> others;
+    for (const auto deadline = Clock::now() + kWindowTimeout; !window && !several && !ended &&
+                                                              Clock::now() < deadline &&
+                                                              session->alive() && !stopping();) {
         session->dispatchFor(std::chrono::milliseconds(50));
-        window = session->newWindow(target, ambiguous);
+        const bool running = !linux_desktop::childHasExited(target.pid);
+        if (const auto fresh = session->newWindows(); !fresh.empty()) {
+            const auto names = windowNames(target, running);
+            std::vector<Toplevel*> ours;
+            for (Toplevel* t : fresh) {
+                if (appIdIsOneOf(t->appId, names)) {
+                    ours.push_back(t);
+                } else if (std::find(others.begin(), others.end(), t->appId) == others.end()) {
+                    others.push_back(t->appId);
+                }
+            }
+            several = ours.size() > 1;
+            window = ours.size() == 1 ? ours.front() : nullptr;
+        }
+        // A program that ends without a window hands none to another process, unless its
+        // desktop entry says what that window is called.
+        ended = !running && !window && target.declaredNames.empty();
     }
     if (stopping()) {
         return failure(kEnding);
     }
-    if (ambiguous) {
-        return failure("Plusieurs fenêtres sont apparues en même temps que celle de « " +
-                       target.program + " » : rien n'a été tapé.");
+    if (several) {
+        return failure("Plusieurs fenêtres de « " + target.program +
+                       " » sont apparues en même temps : rien n'a été tapé.");
     }
     if (!window) {
-        return failure("La fenêtre de « " + target.program +
-                       " » n'est pas apparue : rien n'a été tapé.");
+        std::string error = ended ? "Le programme « " + target.program +
+                                        " » s'est fermé sans ouvrir de fenêtre : rien n'a été tapé."
+                                  : "La fenêtre de « " + target.program +
+                                        " » n'est pas apparue : rien n'a été tapé.";
+        if (!others.empty()) {
+            std::string list;
+            for (const std::string& id : others) {
+                list += (list.empty() ? "« " : ", « ") + (id.empty() ? "?" : id) + " »";
+            }
+            error += " Une fenêtre d'un autre programme (" + list +
+                     ") est apparue entre-temps ; rien n'y a été tapé.";
+        }
+        return failure(error);
     }
     zwlr_foreign_toplevel_handle_v1_activate(window->handle, session->seat);
     for (const auto deadline = Clock::now() + kFocusTimeout;
@@ -166,9 +252,25 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("La fenêtre de « " + target.program +
                        " » n'a pas pris le focus : rien n'a été tapé.");
     }
+    // The compositor moves the keyboard from this program's window to the target's in one step:
+    // the window's client is told it has lost it when the target's is told it has it.
+    const bool watching = focus && focus->watching();
+    if (watching) {
+        for (const auto deadline = Clock::now() + kFocusTimeout;
+             focus->focused(std::chrono::milliseconds(50)) && Clock::now() < deadline &&
+             !stopping();) {
+        }
+        if (stopping()) {
+            return failure(kEnding);
+        }
+        if (focus->hasFocus) {
+            return failure("La fenêtre de Tolvane a gardé le clavier après l'arrivée de celle de "
+                           "« " +
+                           target.program + " » : rien n'a été tapé.");
+        }
+    }
 
-    zwp_virtual_keyboard_v1* keyboard =
-        zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(session->keyboards, session->seat);
+    zwp_virtual_keyboard_v1* keyboard = session->keyboard;
     bool typedSome = false;
     std::string stopped;
     // Before each line: the compositor has handled what was sent, and the window still has the
@@ -180,7 +282,8 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
             stopped = "La session Wayland s'est interrompue";
         } else if (window->closed) {
             stopped = "Le programme « " + target.program + " » s'est fermé";
-        } else if (!window->activated || session->otherActivated(window)) {
+        } else if (!window->activated || session->otherActivated(window) ||
+                   (watching && focus->focused())) {
             stopped = "La fenêtre de « " + target.program + " » a perdu le focus";
         }
         return stopped.empty();
@@ -211,7 +314,6 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
             break;
         }
     }
-    zwp_virtual_keyboard_v1_destroy(keyboard);
     session->connection.roundtrip();
     if (!stopped.empty()) {
         return failure(stopped + (typedSome

@@ -100,7 +100,7 @@ std::string X11KeystrokeInjector::unavailableReason() {
     return {};
 }
 
-Preparation X11KeystrokeInjector::prepare(const KeystrokeScript& script) {
+Preparation X11KeystrokeInjector::prepare(const KeystrokeScript& script, std::u32string_view) {
     Preparation prepared;
     const ErrorHandlerScope errors;
     DisplayPtr display(XOpenDisplay(nullptr));

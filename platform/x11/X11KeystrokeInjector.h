@@ -26,7 +26,7 @@ public:
     explicit X11KeystrokeInjector(Limits limits) : limits_(limits) {}
 
     std::string unavailableReason() override;
-    Preparation prepare(const KeystrokeScript& script) override;
+    Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) override;
     std::vector<std::string> beforeLaunch() override;
     InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
 

@@ -107,7 +107,7 @@ class FakeInjector final : public platform::KeystrokeInjector {
 public:
     explicit FakeInjector(CallLog& log) : log_(log) {}
     std::string unavailableReason() override { return unavailable; }
-    platform::Preparation prepare(const platform::KeystrokeScript&) override {
+    platform::Preparation prepare(const platform::KeystrokeScript&, std::u32string_view) override {
         log_.push_back("injector:prepare");
         return preparation;
     }

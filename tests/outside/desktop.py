@@ -8,9 +8,13 @@ accessibility tree (AT-SPI), what the targets received from the files they wrote
 own accessibility tree. Nothing here links or calls the program's own code.
 """
 
+import ctypes
 import json
 import os
+import re
 import subprocess
+import tempfile
+import threading
 import time
 
 import pyatspi
@@ -288,6 +292,71 @@ def activate(window):
         sh("swaymsg", f"[con_id={window}] focus")
     else:
         sh("xdotool", "windowactivate", "--sync", window)
+
+
+def seat_has_keyboard():
+    return any(seat.get("capabilities", 0) & 2
+               for seat in json.loads(sh("swaymsg", "-r", "-t", "get_seats")))
+
+
+class KeymapWatcher:
+    """wev, a client with a window of its own: every keymap the compositor sends it, and the keys
+    it receives."""
+
+    def __init__(self):
+        read, write = os.pipe()
+        self.events = tempfile.TemporaryFile(mode="w+")
+        # wev writes each keymap it is sent to the path given, here the pipe.
+        self.process = subprocess.Popen(["wev", "-M", f"/dev/fd/{write}"], pass_fds=(write,),
+                                        stdout=self.events, stderr=subprocess.DEVNULL)
+        os.close(write)
+        self.data = bytearray()
+        self.reader = threading.Thread(target=self._read, args=(read,), daemon=True)
+        self.reader.start()
+        wait_for("the second client's window", lambda: visible_windows(cls="^wev$"))
+
+    def _read(self, fd):
+        with os.fdopen(fd, "rb") as pipe:
+            while chunk := pipe.read1(65536):
+                self.data += chunk
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        self.reader.join(5)
+
+    def keymaps(self):
+        """Each keymap as text, ended by the NUL the compositor sends with it."""
+        return [k.decode("utf-8", "replace") for k in bytes(self.data).split(b"\0") if k.strip()]
+
+    def keys(self):
+        self.events.seek(0)
+        return [line for line in self.events if "wl_keyboard] key:" in line]
+
+
+_xkb = ctypes.CDLL("libxkbcommon.so.0")
+_xkb.xkb_keysym_from_name.argtypes = [ctypes.c_char_p, ctypes.c_int]
+_xkb.xkb_keysym_from_name.restype = ctypes.c_uint32
+_xkb.xkb_keysym_to_utf32.argtypes = [ctypes.c_uint32]
+_xkb.xkb_keysym_to_utf32.restype = ctypes.c_uint32
+_KEY = re.compile(r"\bkey\s+<[^>]+>\s*\{([^}]*)\}")
+_LEVELS = re.compile(r"\[\s*([^\]]*?)\s*\]")
+
+
+def spelled(keymap_text):
+    """The characters of a keymap's keys, first level, in the order of their key codes."""
+    out = []
+    for body in _KEY.findall(keymap_text):
+        for levels in _LEVELS.findall(body):
+            if re.fullmatch(r"Group\d+", levels):  # symbols[Group1]= [ ... ]
+                continue
+            name = levels.split(",")[0].strip()
+            code = _xkb.xkb_keysym_to_utf32(_xkb.xkb_keysym_from_name(name.encode(), 0))
+            if code:
+                out.append(chr(code))
+            break
+    return "".join(out)
 
 
 def keymap():

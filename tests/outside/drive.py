@@ -69,14 +69,24 @@ def read_autosave():
     raise Failure("the editor saved no copy of its document")
 
 
-def choose_editor():
-    """mousepad, which saves its document by itself; on GNOME and KDE, KWrite as it comes, read
-    through its accessibility tree."""
+def choose_editor(entry=None):
+    """The user's text editor: mousepad, which saves its document by itself; on GNOME and KDE,
+    KWrite as it comes, read through its accessibility tree; or the entry given."""
     config = os.environ.get("XDG_CONFIG_HOME", os.path.expanduser("~/.config"))
     os.makedirs(config, exist_ok=True)
-    entry = "org.kde.kwrite.desktop" if d.PORTAL else "org.xfce.mousepad.desktop"
+    entry = entry or ("org.kde.kwrite.desktop" if d.PORTAL else "org.xfce.mousepad.desktop")
     with open(os.path.join(config, "mimeapps.list"), "w") as f:
         f.write(f"[Default Applications]\ntext/plain={entry}\n")
+
+
+KEYBOARD_PID = os.path.join(os.environ.get("XDG_RUNTIME_DIR", WORK), "keyboard.pid")
+
+
+def plug_keyboard():
+    """A keyboard for the rest of the session, in place of the one unplugged (with-sway ends it)."""
+    keyboard = subprocess.Popen(["wtype", "-s", "86400000", ""], start_new_session=True)
+    with open(KEYBOARD_PID, "w") as f:
+        f.write(str(keyboard.pid))
 
 
 class Run:
@@ -88,10 +98,16 @@ class Run:
         self.program = d.Program(program_path)
         self.deliveries = []
         self.started = []
+        self.unplugged = False
+        self.watcher = None
 
     def end(self):
         self.program.end()
         self.close_targets()
+        if self.watcher:
+            self.watcher.stop()
+        if self.unplugged:
+            plug_keyboard()
         if d.keymap() != self.keymap:
             raise Failure("the keymap differs from the one before the scenario")
 
@@ -257,8 +273,20 @@ def step_file_dialog(run):
     wait_for("the dialog to close", lambda: not d.visible_windows("Envoyer vers"), timeout=5)
 
 
+def step_file_dialog_cancelled(run):
+    """Escape in the open-file dialog, once it is there."""
+    wait_for("the open-file dialog", lambda: d.visible_windows("Envoyer vers"))
+    time.sleep(0.5)
+    key("Escape")
+    wait_for("the dialog to close", lambda: not d.visible_windows("Envoyer vers"), timeout=5)
+
+
 def press_generate(run):
-    if d.WAYLAND:
+    if d.WAYLAND and run.unplugged:
+        # The seat gains a keyboard with the key, and the window needs a moment to take it; the
+        # window shows no focus without a keyboard, so it was moved to the button before.
+        d.sh("wtype", "-s", "300", "-k", "space")
+    elif d.WAYLAND:
         step_focus_to(run, "Command1")
         key("space")
     else:
@@ -291,13 +319,26 @@ def step_generate(run, expect):
     else:
         if os.path.exists(RECEIVED):
             os.remove(RECEIVED)
+        if os.path.exists(STOLEN):
+            os.remove(STOLEN)
         before = d.visible_windows("lecteur")
         press_generate(run)
+        if expect.get("meanwhile"):
+            # Another program opens a window while the target starts.
+            run.started.append(subprocess.Popen([THIEF]).pid)
+            wait_for("the other program's window", lambda: d.visible_windows("voleur"))
         window = run.new_window(before, lambda: d.visible_windows("lecteur"))
         run.started.append(d.window_pid(window))
         run.program.wait_responsive()
         step_no_box(run)
-        problems, rows = ref.check_program_input(run.read_reader(), expect)
+        wait_for("the reader's file", lambda: os.path.exists(RECEIVED))
+        if route == "reader_editor":
+            problems, rows = ref.check_editor_document(run.read_reader(), expect)
+        else:
+            problems, rows = ref.check_program_input(run.read_reader(), expect)
+        if expect.get("meanwhile") and os.path.exists(STOLEN) and os.path.getsize(STOLEN):
+            problems.append(f"the other program's window received "
+                            f"{open(STOLEN, errors='replace').read()!r}")
     if not expect.get("keep_open"):
         run.close_targets()
     if problems:
@@ -382,6 +423,58 @@ def step_desktop_asks_and_the_person_gives_up(run):
     time.sleep(1)
     if set(d.editor_documents()) != before:
         raise Failure("an editor was started although the person gave up")
+
+
+def step_reader_as_editor(run, delay=0):
+    """The user's text editor is a reader in a terminal, started through its desktop entry:
+    the shell sets the terminal up while the window is already there. With a delay, a launcher
+    script waits before it starts the terminal."""
+    data = os.environ.get("XDG_DATA_HOME", os.path.expanduser("~/.local/share"))
+    os.makedirs(os.path.join(data, "applications"), exist_ok=True)
+    command = f"foot -T lecteur sh -c \"stty -echo -icanon; exec cat >> {RECEIVED}\""
+    if delay:
+        launcher = os.path.join(WORK, "lecteur-lent")
+        with open(launcher, "w") as f:
+            f.write(f"#!/bin/sh\nsleep {delay}\nexec {command}\n")
+        os.chmod(launcher, 0o755)
+        command = launcher
+    with open(os.path.join(data, "applications", "lecteur.desktop"), "w") as f:
+        f.write(f"[Desktop Entry]\nType=Application\nName=Lecteur\nExec={command}\n")
+    choose_editor("lecteur.desktop")
+
+
+def step_unplug_keyboard(run):
+    """The session's keyboard goes: the seat has none until a program brings a virtual one, as
+    on a desktop driven from afar or by an on-screen keyboard."""
+    with open(KEYBOARD_PID) as f:
+        os.kill(int(f.read()), signal.SIGTERM)
+    run.unplugged = True
+    wait_for("the seat without keyboard", lambda: not d.seat_has_keyboard(), timeout=5)
+
+
+def step_keymap_watcher(run):
+    """A second client on the seat, as any program is, logs every keymap it is sent."""
+    run.watcher = d.KeymapWatcher()
+    d.activate(run.program.window)  # back to the program, as the person clicks on it
+    time.sleep(0.3)
+
+
+def step_keymaps_tell_nothing(run):
+    """The keymaps the second client received hold the whole alphabet and spell no password."""
+    spelled = [d.spelled(keymap) for keymap in run.watcher.keymaps()]
+    alphabet = set(ref.ALPHABETS["Elevé"])
+    if not any(alphabet <= set(keys) for keys in spelled):
+        raise Failure(f"no keymap with the whole alphabet among {len(spelled)}")
+    for row in run.deliveries[-1]:
+        password = row.split("\t")[-1]
+        order = "".join(dict.fromkeys(password))
+        if order == "".join(sorted(order)):
+            continue  # as a keymap in code point order lays them out
+        for keys in spelled:
+            if "".join(c for c in keys if c in order) == order:
+                raise Failure(f"a keymap spells {password!r}: {keys!r}")
+    if run.watcher.keys():
+        raise Failure(f"the second client received keys: {run.watcher.keys()[:3]}")
 
 
 def step_clipboard_manager_takes_over(run):
@@ -562,6 +655,25 @@ SCENARIOS = [
      ]),
     ("Wayland: the same into foot on de(neo)", "wayland", "de neo",
      keyboard_only_generation("program")),
+    # A seat without keyboard until the program brings its own: the terminal asks for the
+    # keyboard only once the seat has one, and gets no key before.
+    *[(f"Wayland: a reader started through a desktop entry, fast, by the keyboard alone, on "
+       f"{layout}, the seat without keyboard", "wayland", layout, [
+           ("reader_as_editor",), ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2"]),
+           ("key", "Down"), ("combo", "Combo2", "Elevé"), ("focus_to", "Combo4"),
+           ("key", "ctrl+a"), ("type", "20"), ("focus_to", "Command1"), ("unplug_keyboard",),
+           ("generate", dict(route="reader_editor", level="Elevé", length=8, segments=1,
+                             rows=20, count_text="20")),
+       ]) for layout in ("fr", "de neo")],
+    ("Wayland: another client learns nothing from the keymaps, another program's window opened "
+     "while the target starts gets no key", "wayland", "us", [
+         ("reader_as_editor", 1), ("keymap_watcher",), ("focus", "Combo1"),
+         ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"), ("combo", "Combo2", "Elevé"),
+         ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "5"),
+         ("generate", dict(route="reader_editor", level="Elevé", length=8, segments=1, rows=5,
+                           count_text="5", meanwhile=True)),
+         ("keymaps_tell_nothing",),
+     ]),
     ("Wayland: the focus taken away mid-delivery stops it", "wayland", "us",
      long_delivery_interrupted("focus", "a perdu le focus")),
     ("Wayland: the target closed mid-delivery stops it", "wayland", "us",
@@ -658,7 +770,7 @@ SCENARIOS = [
                                "Combo1"]),
         ("click", "Check10"),
         ("tabs", "shift+Tab", ["Command6", "Command5", "Command4", "Combo5", "Option2"]),
-        ("key", "Down"), ("key", "Escape"),
+        ("key", "Down"), ("file_dialog_cancelled",),
         ("checked", "Option4", True), ("name", "Option4", "Vers un autre programme"),
         ("focus", "Option4"),
         ("tabs", "Tab", ["Combo1"]), ("tabs", "shift+Tab", ["Option4", "Check9"]),

@@ -1,4 +1,5 @@
 #include "platform/linux/CanberraSound.h"
+#include "platform/linux/DesktopEntries.h"
 #include "platform/linux/ProcessLauncher.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +106,35 @@ TEST(TextEditorEntries, TerminalHiddenAndMissingTryExecAreSkipped) {
     setenv("XDG_DATA_DIRS", (dir.path() / "system").c_str(), 1);
     EXPECT_EQ(ProcessLauncher::textEditorCommand(),
               (std::vector<std::string>{"/bin/true", "--good"}));
+}
+
+// The names an entry declares for its program's windows: the editor's, and those of the entries
+// that run a program started by its path; an entry of the user's hides the system's of that id.
+TEST(TextEditorEntries, TheEntriesTellTheNamesOfTheirWindows) {
+    const TempDir dir;
+    fs::create_directories(dir.path() / "config");
+    fs::create_directories(dir.path() / "data/applications");
+    fs::create_directories(dir.path() / "system/applications");
+    std::ofstream(dir.path() / "config/mimeapps.list")
+        << "[Default Applications]\ntext/plain=my-editor.desktop\n";
+    const std::pair<const char*, const char*> entries[] = {
+        {"data/applications/my-editor.desktop", "Exec=/bin/true %U\nStartupWMClass=MyEd\n"},
+        {"system/applications/calc.desktop", "Exec=true --calc\n"},
+        {"data/applications/hidden.desktop", "Exec=/bin/false\n"},
+        {"system/applications/hidden.desktop", "Exec=/bin/true\n"},
+        {"system/applications/other.desktop", "Exec=/bin/false\nStartupWMClass=Other\n"}};
+    for (const auto& [name, body] : entries) {
+        std::ofstream(dir.path() / name) << "[Desktop Entry]\nType=Application\nName=X\n" << body;
+    }
+    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", (dir.path() / "none").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir.path() / "data").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir.path() / "system").c_str(), 1);
+    EXPECT_EQ(ProcessLauncher::textEditor().declaredNames,
+              (std::vector<std::string>{"my-editor", "MyEd"}));
+    auto names = tolvane::platform::linux_desktop::declaredWindowNamesOf("/bin/true");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"MyEd", "calc", "my-editor"}));
 }
 
 TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {

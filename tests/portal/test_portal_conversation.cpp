@@ -117,7 +117,7 @@ protected:
             return {false, why};
         }
         focused = true;
-        injector.prepare(keys);
+        injector.prepare(keys, {});
         injector.beforeLaunch();
         focused = targetTakesFocus ? false : true;
         return injector.typeInto(target(), keys);
@@ -254,7 +254,7 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
         auto injector = makeInjector();
         ASSERT_EQ(injector->unavailableReason(), "") << c.name;
         focused = c.focusedAtLaunch;
-        injector->prepare(script(c.text));
+        injector->prepare(script(c.text), {});
         injector->beforeLaunch();
         focused = !c.targetTakesFocus;
         focusBackAfterKeys = c.focusBackAfterKeys;

@@ -46,6 +46,12 @@ void repeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 constexpr wl_keyboard_listener keyboardListener{keymapEvent, enter,     leave,
                                                 key,         modifiers, repeatInfo};
 
+void capabilities(void* data, wl_seat*, std::uint32_t caps) {
+    *static_cast<bool*>(data) = (caps & WL_SEAT_CAPABILITY_KEYBOARD) != 0;
+}
+void seatName(void*, wl_seat*, const char*) {}
+constexpr wl_seat_listener seatListener{capabilities, seatName};
+
 } // namespace
 
 SeatKeyboard readSeatKeyboard(wl_display* shared) {
@@ -53,6 +59,14 @@ SeatKeyboard readSeatKeyboard(wl_display* shared) {
     WaylandConnection connection = shared ? WaylandConnection(shared) : WaylandConnection();
     wl_seat* seat = connection.seat(5);
     if (!seat) {
+        return s;
+    }
+    // Asking a seat without keyboard for one is an error for which some compositors drop the
+    // whole client, the window's own connection included.
+    bool hasKeyboard = false;
+    wl_seat_add_listener(seat, &seatListener, &hasKeyboard);
+    connection.roundtrip();
+    if (!hasKeyboard) {
         return s;
     }
     // The keymap, and for a client whose window has the focus its enter and modifiers, come

@@ -9,6 +9,7 @@
 #include "platform/Sound.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -106,7 +107,12 @@ private:
 class FakeInjector final : public platform::KeystrokeInjector {
 public:
     explicit FakeInjector(CallLog& log) : log_(log) {}
-    std::string unavailableReason() override { return unavailable; }
+    std::string unavailableReason() override {
+        if (whileAsking) {
+            whileAsking(); // what the person does while the desktop asks
+        }
+        return unavailable;
+    }
     platform::Preparation prepare(const platform::KeystrokeScript&, std::u32string_view) override {
         log_.push_back("injector:prepare");
         return preparation;
@@ -129,6 +135,7 @@ public:
         return {true, {}};
     }
     std::string unavailable;
+    std::function<void()> whileAsking;
     platform::Preparation preparation; // what planning finds
     bool pastes = false;
     std::vector<platform::KeystrokeScript> scripts;

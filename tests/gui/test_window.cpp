@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 
 using tolvane::platform::MessageButtons;
 using tolvane::platform::MessageIcon;
@@ -214,6 +215,21 @@ TEST_F(FormTest, CustomChoicesAreDiscardedByTheNextLevel) {
     for (QCheckBox* box : classBoxes(c())) {
         EXPECT_EQ(checkValue(box), 0);
     }
+}
+
+// Closing the window while the desktop asks ends the generation first, then the window.
+TEST_F(FormTest, ClosedWhileTheDesktopAsksTheWindowClosesOnceTheGenerationEnds) {
+    bool visibleAfterClose = false;
+    fakes_.injector.unavailable = "Vous avez renoncé à attendre l'accord du bureau.";
+    fakes_.injector.whileAsking = [&] {
+        form().close();
+        visibleAfterClose = form().isVisible();
+    };
+    QPointer<QWidget> window = &form();
+    c().Command1->click();
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_TRUE(fakes_.messageBox.calls.empty()); // nothing more to say to a window closing
+    QTRY_VERIFY(window.isNull() || !window->isVisible());
 }
 
 TEST_F(FormTest, GenerationAddsLinesAndDeliversToTheEditor) {

@@ -58,3 +58,67 @@ TEST(MessageBox, WithoutATitleItShowsTheApplicationTitle) {
 }
 
 } // namespace
+
+#include "platform/qt/QtWaitNotice.h"
+
+#include <QDialog>
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+
+namespace {
+
+// While the desktop asks, the notice: the answer ends the wait; "Annuler", or closing the
+// program's window, gives up (the window, left to close itself, is not closed by the notice);
+// a click or key aimed at the program's window meanwhile reaches nothing.
+TEST(WaitNotice, TheAnswerOrGivingUpEndTheWait) {
+    enum class Act { Answer, Cancel, CloseWindow, Nothing };
+    struct Case {
+        const char* name;
+        Act act;
+        WaitNotice::Outcome outcome;
+    };
+    for (const Case& c : {Case{"the desktop answers", Act::Answer, WaitNotice::Outcome::Done},
+                          Case{"Annuler", Act::Cancel, WaitNotice::Outcome::GivenUp},
+                          Case{"the window closed", Act::CloseWindow, WaitNotice::Outcome::GivenUp},
+                          Case{"no answer in time", Act::Nothing, WaitNotice::Outcome::TimedOut}}) {
+        QWidget window;
+        window.show();
+        int clicks = 0;
+        auto* button = new QPushButton(QStringLiteral("Générer"), &window);
+        QObject::connect(button, &QPushButton::clicked, [&] { ++clicks; });
+        bool answered = false;
+        QTimer::singleShot(1000, [&] {
+            QTest::mouseClick(button, Qt::LeftButton);
+            switch (c.act) {
+            case Act::Answer:
+                answered = true;
+                break;
+            case Act::Cancel:
+                for (QWidget* w : QApplication::topLevelWidgets()) {
+                    if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) {
+                        for (auto* b : dialog->findChildren<QPushButton*>()) {
+                            if (b->text() == QStringLiteral("Annuler")) {
+                                b->click();
+                            }
+                        }
+                    }
+                }
+                break;
+            case Act::CloseWindow:
+                window.close();
+                break;
+            case Act::Nothing:
+                break;
+            }
+        });
+        qt::QtWaitNotice notice;
+        const auto outcome = notice.waitUntil(
+            "Tolvane attend la réponse du bureau.", [&] { return answered; },
+            std::chrono::milliseconds(2500));
+        EXPECT_EQ(outcome, c.outcome) << c.name;
+        EXPECT_EQ(clicks, 0) << c.name;
+    }
+}
+
+} // namespace

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,6 +57,18 @@ std::string describe(const LayoutName& n) {
     return n.variant.empty() ? n.layout : n.layout + "(" + n.variant + ")";
 }
 
+using KeymapPtr = std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)>;
+
+// Listed layouts ship without symbols when they are a place for the user's own: none then.
+std::optional<KeymapPtr> shipped(xkb_context* context, const LayoutName& name) {
+    if (!std::ifstream("/usr/share/X11/xkb/symbols/" + name.layout)) {
+        return std::nullopt;
+    }
+    const xkb_rule_names names{"evdev", "pc105", name.layout.c_str(), name.variant.c_str(), ""};
+    return KeymapPtr(xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+                     &xkb_keymap_unref);
+}
+
 TEST(LayoutSweep, EveryShippedLayoutPlansExactly) {
     const char* rules = "/usr/share/X11/xkb/rules/evdev.lst";
     const std::vector<LayoutName> layouts = shippedLayouts(rules);
@@ -76,15 +89,12 @@ TEST(LayoutSweep, EveryShippedLayoutPlansExactly) {
     std::size_t tested = 0, withUntypable = 0, skipped = 0;
     std::vector<std::string> failed;
     for (const LayoutName& name : layouts) {
-        // Listed, but shipped without symbols (a place for the user's own).
-        if (!std::ifstream("/usr/share/X11/xkb/symbols/" + name.layout)) {
+        std::optional<KeymapPtr> compiled = shipped(context.get(), name);
+        if (!compiled) {
             ++skipped;
             continue;
         }
-        const xkb_rule_names names{"evdev", "pc105", name.layout.c_str(), name.variant.c_str(), ""};
-        std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-            xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
-            &xkb_keymap_unref);
+        KeymapPtr& keymap = *compiled;
         if (!keymap) {
             failed.push_back(describe(name) + ": does not compile");
             continue;
@@ -176,22 +186,16 @@ TEST(LayoutSweep, DeadKeysCompleteTheLayoutsThatHaveThem) {
     std::size_t counts[2][2] = {};
     std::vector<std::string> failed;
     for (const LayoutName& name : layouts) {
-        if (!std::ifstream("/usr/share/X11/xkb/symbols/" + name.layout)) {
+        const std::optional<KeymapPtr> keymap = shipped(context.get(), name);
+        if (!keymap || !*keymap) {
             continue;
         }
-        const xkb_rule_names names{"evdev", "pc105", name.layout.c_str(), name.variant.c_str(), ""};
-        std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-            xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
-            &xkb_keymap_unref);
-        if (!keymap) {
-            continue;
-        }
-        const ModifierKeys modifiers = findModifierKeys(keymap.get());
+        const ModifierKeys modifiers = findModifierKeys(keymap->get());
         for (int level = 0; level < 2; ++level) {
             const KeystrokeScript& script = level == 0 ? moyen : eleve;
             for (int dead = 0; dead < 2; ++dead) {
                 xkb_compose_table* table = dead ? compose.get() : nullptr;
-                const KeyPlan plan = planKeystrokes(keymap.get(), 0, modifiers, {}, script, table);
+                const KeyPlan plan = planKeystrokes(keymap->get(), 0, modifiers, {}, script, table);
                 if (!plan.untypable.empty()) {
                     if (dead && level == 1 &&
                         std::count(complete.begin(), complete.end(), describe(name))) {
@@ -200,7 +204,7 @@ TEST(LayoutSweep, DeadKeysCompleteTheLayoutsThatHaveThem) {
                     continue;
                 }
                 ++counts[level][dead];
-                if (typeBack(keymap.get(), 0, modifiers, plan.segments.front(), table) !=
+                if (typeBack(keymap->get(), 0, modifiers, plan.segments.front(), table) !=
                     tolvane::delivery::typedText(script)) {
                     failed.push_back(describe(name) + ": the keys do not type the script back");
                 }

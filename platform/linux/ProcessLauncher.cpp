@@ -75,36 +75,14 @@ std::vector<std::string> ProcessLauncher::textEditorCommand() {
 }
 
 ProcessLauncher::TextEditor ProcessLauncher::textEditor() {
-    for (const auto& id : defaultTextEntries()) {
-        // The first file found for an entry is the entry: one hidden in the user's folder
-        // hides the system's.
-        std::string file;
-        for (const auto& dir : dataDirs()) {
-            const std::string candidate = dir + "/applications/" + id;
-            if (access(candidate.c_str(), R_OK) == 0) {
-                file = candidate;
-                break;
-            }
-        }
-        if (file.empty()) {
+    for (const auto& entry : textEntries()) {
+        // A terminal program has no window of its own to type into.
+        if (entry.terminal) {
             continue;
         }
-        auto value = [&](const char* key) { return entryValue(file, key); };
-        // A terminal program, a deleted entry, or one whose program is not installed.
-        if (value("Terminal") == "true" || value("Hidden") == "true") {
-            continue;
-        }
-        if (const std::string tryExec = value("TryExec");
-            !tryExec.empty() && resolve(tryExec).empty()) {
-            continue;
-        }
-        const std::string exec = value("Exec");
-        if (exec.empty()) {
-            continue;
-        }
-        auto args = execArguments(exec, {file, value("Name"), value("Icon")});
+        auto args = execArguments(entry.exec, entry);
         if (!args.empty() && onPath(args[0])) {
-            return {ownInstance(std::move(args)), declaredWindowNames(id, file)};
+            return {ownInstance(std::move(args)), declaredWindowNames(entry)};
         }
     }
     for (const char* editor : {"gnome-text-editor", "gedit", "kwrite", "kate", "mousepad", "xed",

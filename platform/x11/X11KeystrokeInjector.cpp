@@ -15,7 +15,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace tolvane::platform::x11 {
 
@@ -136,7 +138,12 @@ std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {
     if (Window active = windows.activeWindow()) {
         windowsBefore_.push_back(active);
     }
-    return {};
+    // A start-up id with the time of this start, as desktop launchers give one: the window
+    // manager hands the focus to the program's window, not kept back as a window opened
+    // behind the user's back.
+    static int starts = 0;
+    return {"DESKTOP_STARTUP_ID=tolvane-" + std::to_string(getpid()) + "-" +
+            std::to_string(++starts) + "_TIME" + std::to_string(serverTime(d.get()))};
 }
 
 InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,

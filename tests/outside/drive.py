@@ -293,6 +293,18 @@ def press_generate(run):
         run.program.click("Command1")
 
 
+def step_started_as_launchers_start(pid):
+    """Started as a desktop launcher starts programs: with an activation token of the window
+    the person clicked in (Wayland), or a start-up id with the time of the click (X11), for the
+    desktop to hand the new window the focus."""
+    with open(f"/proc/{pid}/environ", "rb") as f:
+        environment = dict(v.split(b"=", 1) for v in f.read().split(b"\0") if b"=" in v)
+    if d.WAYLAND and not environment.get(b"XDG_ACTIVATION_TOKEN"):
+        raise Failure("the editor was started without an activation token")
+    if not d.WAYLAND and b"_TIME" not in environment.get(b"DESKTOP_STARTUP_ID", b""):
+        raise Failure("the editor was started without a start-up id")
+
+
 def step_generate(run, expect):
     route = expect.get("route", "editor")
     if route == "editor":
@@ -300,6 +312,8 @@ def step_generate(run, expect):
         press_generate(run)
         window = run.new_window(before, lambda: d.visible_windows(cls="mousepad"))
         run.started.append(d.window_pid(window))
+        if not d.WAYLAND:
+            step_started_as_launchers_start(d.window_pid(window))
         run.program.wait_responsive()
         step_no_box(run)
         problems, rows = ref.check_editor_document(run.read_editor(window), expect)
@@ -371,12 +385,7 @@ def generate_into_kwrite(run, expect):
         return None
     pid, _ = wait_for("KWrite", new_document, timeout=30)
     run.started.append(pid)
-    # Started as a desktop launcher starts programs: with an activation token of the window
-    # the person clicked in, for the desktop to hand the editor the focus.
-    with open(f"/proc/{pid}/environ", "rb") as f:
-        environment = dict(v.split(b"=", 1) for v in f.read().split(b"\0") if b"=" in v)
-    if not environment.get(b"XDG_ACTIVATION_TOKEN"):
-        raise Failure("KWrite was started without an activation token")
+    step_started_as_launchers_start(pid)
     # Read seldom while keys arrive: a screen reader's questions keep the editor busy.
     last, since = None, time.monotonic()
     while time.monotonic() - since < 4.0:

@@ -1,6 +1,7 @@
 #include "platform/x11/KeymapSession.h"
 
 #include "platform/Wipe.h"
+#include "platform/x11/X11Display.h"
 
 #include <X11/Xlib-xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
@@ -17,18 +18,67 @@ constexpr unsigned kKeyComponents = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyB
                                     XkbExplicitComponentsMask | XkbModifierMapMask |
                                     XkbVirtualModMapMask;
 
+// The levels a binding uses: one, two (Shift) or four (AltGr).
+int widthOf(const xkb::SpareBinding& b) {
+    return b.keysyms[2] || b.keysyms[3] ? 4 : b.keysyms[1] ? 2 : 1;
+}
+
 // Whether the live map still gives the key exactly what was lent to it.
 bool holds(XkbDescPtr live, const xkb::SpareBinding& b) {
     const auto kc = static_cast<KeyCode>(b.keycode);
     if (kc < live->min_key_code || kc > live->max_key_code || XkbKeyNumGroups(live, kc) != 1) {
         return false;
     }
-    const int width = b.keysyms[1] ? 2 : 1;
+    const int width = widthOf(b);
     if (XkbKeyGroupsWidth(live, kc) != width) {
         return false;
     }
     const KeySym* syms = XkbKeySymsPtr(live, kc);
-    return syms[0] == b.keysyms[0] && (width == 1 || syms[1] == b.keysyms[1]);
+    return std::equal(syms, syms + width, b.keysyms);
+}
+
+// The key type whose four levels are plain, Shift, AltGr and Shift+AltGr (FOUR_LEVEL, as the
+// keyboard names it); -1 when the keyboard has none.
+int fourLevelType(XkbDescPtr desc, const xkb::ModifierKeys& m) {
+    const unsigned shift = m.shiftMask;
+    const unsigned level3 = m.level3Mask;
+    if (!desc || !desc->map || !desc->map->types || !shift || !level3 || (shift & level3)) {
+        return -1;
+    }
+    for (int i = 0; i < desc->map->num_types; ++i) {
+        const XkbKeyTypeRec& type = desc->map->types[i];
+        if (type.num_levels != 4 || type.mods.mask != (shift | level3) || type.map_count != 3) {
+            continue;
+        }
+        const unsigned want[3] = {shift, level3, shift | level3};
+        bool fits = true;
+        for (int e = 0; e < 3; ++e) {
+            const XkbKTMapEntryRec& entry = type.map[e];
+            const auto level = std::find(std::begin(want), std::end(want), entry.mods.mask);
+            fits = fits && entry.active && level != std::end(want) &&
+                   entry.level == level - std::begin(want) + 1 &&
+                   (!type.preserve || type.preserve[e].mask == 0);
+        }
+        if (fits) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// The keys in runs of consecutive key codes, lowest first.
+std::vector<std::pair<KeyCode, unsigned char>> runsOf(std::vector<KeyCode> keys) {
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::vector<std::pair<KeyCode, unsigned char>> runs;
+    for (KeyCode kc : keys) {
+        if (!runs.empty() && runs.back().first + runs.back().second == kc) {
+            ++runs.back().second;
+        } else {
+            runs.emplace_back(kc, 1);
+        }
+    }
+    return runs;
 }
 
 // A copy of the map held characters lent: overwritten before it is freed.
@@ -90,29 +140,48 @@ void KeymapSession::clearLocks() {
     }
 }
 
-void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings) {
+std::size_t KeymapSession::spareLevels(const xkb::ModifierKeys& modifiers) const {
+    return fourLevelType(original_.get(), modifiers) >= 0 ? 4 : 2;
+}
+
+bool KeymapSession::readsAs(std::uint32_t keycode, std::uint32_t mods, std::uint32_t keysym) const {
+    unsigned int consumed = 0;
+    KeySym sym = NoSymbol;
+    return XkbTranslateKeyCode(original_.get(), static_cast<KeyCode>(keycode),
+                               XkbBuildCoreState(mods, group_), &consumed, &sym) &&
+           sym == keysym;
+}
+
+void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings,
+                         const xkb::ModifierKeys& modifiers) {
     unbind();
     if (bindings.empty()) {
         return;
     }
-    DescPtr live(XkbGetMap(d_, XkbKeySymsMask, XkbUseCoreKbd));
+    // Read, changed and written back with no other client served in between: a layout set
+    // meanwhile is either read here or comes after.
+    const ServerGrab grab(d_);
+    DescPtr live(XkbGetMap(d_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
     if (!live) {
         return;
     }
+    const int fourLevels = fourLevelType(live.get(), modifiers);
     std::vector<KeyCode> keys;
     for (const auto& b : bindings) {
         const auto kc = static_cast<KeyCode>(b.keycode);
-        const int width = b.keysyms[1] ? 2 : 1;
+        const int width = widthOf(b);
+        if (width == 4 && fourLevels < 0) {
+            continue;
+        }
         KeySym* syms = XkbResizeKeySyms(live.get(), kc, width);
         if (!syms) {
             continue;
         }
-        syms[0] = b.keysyms[0];
-        if (width == 2) {
-            syms[1] = b.keysyms[1];
-        }
+        std::copy(b.keysyms, b.keysyms + width, syms);
         XkbSymMapPtr map = &live->map->key_sym_map[kc];
-        map->kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
+        map->kt_index[0] = static_cast<unsigned char>(width == 4   ? fourLevels
+                                                      : width == 2 ? XkbTwoLevelIndex
+                                                                   : XkbOneLevelIndex);
         map->group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
         map->width = static_cast<unsigned char>(width);
         lent_.push_back(b);
@@ -126,6 +195,7 @@ void KeymapSession::unbind() {
     if (lent_.empty()) {
         return;
     }
+    const ServerGrab grab(d_);
     DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
     std::vector<KeyCode> keys;
     const XkbDescPtr before = original_.get();
@@ -188,30 +258,26 @@ void KeymapSession::restore() {
     XSync(d_, False);
 }
 
-// Sends the given components of the keys from the first to the last of these, from a
-// description, in one request.
+// Sends the given components of these keys, and of no other, from a description: a request
+// for each run of consecutive key codes.
 void KeymapSession::send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components) {
-    if (keys.empty()) {
-        return;
+    for (const auto& [first, count] : runsOf(keys)) {
+        XkbMapChangesRec changes{};
+        changes.changed = static_cast<unsigned short>(components);
+        changes.first_key_sym = first;
+        changes.num_key_syms = count;
+        changes.first_key_act = first;
+        changes.num_key_acts = count;
+        changes.first_key_behavior = first;
+        changes.num_key_behaviors = count;
+        changes.first_key_explicit = first;
+        changes.num_key_explicit = count;
+        changes.first_modmap_key = first;
+        changes.num_modmap_keys = count;
+        changes.first_vmodmap_key = first;
+        changes.num_vmodmap_keys = count;
+        XkbChangeMap(d_, from, &changes);
     }
-    const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
-    const KeyCode first = *low;
-    const auto count = static_cast<unsigned char>(*high - *low + 1);
-    XkbMapChangesRec changes{};
-    changes.changed = static_cast<unsigned short>(components);
-    changes.first_key_sym = first;
-    changes.num_key_syms = count;
-    changes.first_key_act = first;
-    changes.num_key_acts = count;
-    changes.first_key_behavior = first;
-    changes.num_key_behaviors = count;
-    changes.first_key_explicit = first;
-    changes.num_key_explicit = count;
-    changes.first_modmap_key = first;
-    changes.num_modmap_keys = count;
-    changes.first_vmodmap_key = first;
-    changes.num_vmodmap_keys = count;
-    XkbChangeMap(d_, from, &changes);
     XSync(d_, False);
 }
 

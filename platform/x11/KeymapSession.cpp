@@ -154,31 +154,38 @@ bool KeymapSession::readsAs(std::uint32_t keycode, std::uint32_t mods, std::uint
 
 void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings,
                          const xkb::ModifierKeys& modifiers) {
-    unbind();
     if (bindings.empty()) {
+        unbind();
         return;
     }
     // Read, changed and written back with no other client served in between: a layout set
-    // meanwhile is either read here or comes after.
+    // meanwhile is either read here or comes after. The keys of the last segment are given
+    // back and those of this one lent in one change.
     const ServerGrab grab(d_);
-    DescPtr live(XkbGetMap(d_, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd));
-    if (!live) {
+    DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+    if (!live || !live->server || !live->map->modmap) {
+        wipeRecords(lent_);
         return;
     }
+    std::vector<KeyCode> keys = giveBack(live.get());
     const int fourLevels = fourLevelType(live.get(), modifiers);
-    std::vector<KeyCode> keys;
+    const XkbDescPtr x = live.get();
     for (const auto& b : bindings) {
         const auto kc = static_cast<KeyCode>(b.keycode);
         const int width = widthOf(b);
-        if (width == 4 && fourLevels < 0) {
+        // A key another client has given something since it was found spare is not lent.
+        if ((width == 4 && fourLevels < 0) || kc < x->min_key_code || kc > x->max_key_code ||
+            XkbKeyNumGroups(x, kc) != 0 || XkbKeyHasActions(x, kc) ||
+            x->server->behaviors[kc].type != 0 || x->server->c_explicit[kc] != 0 ||
+            x->map->modmap[kc] != 0 || x->server->vmodmap[kc] != 0) {
             continue;
         }
-        KeySym* syms = XkbResizeKeySyms(live.get(), kc, width);
+        KeySym* syms = XkbResizeKeySyms(x, kc, width);
         if (!syms) {
             continue;
         }
         std::copy(b.keysyms, b.keysyms + width, syms);
-        XkbSymMapPtr map = &live->map->key_sym_map[kc];
+        XkbSymMapPtr map = &x->map->key_sym_map[kc];
         map->kt_index[0] = static_cast<unsigned char>(width == 4   ? fourLevels
                                                       : width == 2 ? XkbTwoLevelIndex
                                                                    : XkbOneLevelIndex);
@@ -187,8 +194,8 @@ void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings,
         lent_.push_back(b);
         keys.push_back(kc);
     }
-    send(live.get(), keys, XkbKeySymsMask);
-    wipeSyms(live.get());
+    send(x, keys, kKeyComponents);
+    wipeSyms(x);
 }
 
 void KeymapSession::unbind() {
@@ -197,11 +204,21 @@ void KeymapSession::unbind() {
     }
     const ServerGrab grab(d_);
     DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+    if (!live || !live->server || !live->map->modmap) {
+        wipeRecords(lent_);
+        return;
+    }
+    send(live.get(), giveBack(live.get()), kKeyComponents);
+    wipeSyms(live.get());
+}
+
+// Puts every key lent back as it was found, in a copy of the live map; the keys changed.
+std::vector<KeyCode> KeymapSession::giveBack(XkbDescPtr live) {
     std::vector<KeyCode> keys;
     const XkbDescPtr before = original_.get();
     for (const auto& b : lent_) {
         const auto kc = static_cast<KeyCode>(b.keycode);
-        if (!live || !live->server || !live->map->modmap || !holds(live.get(), b)) {
+        if (!holds(live, b)) {
             continue;
         }
         XkbSymMapRec& now = live->map->key_sym_map[kc];
@@ -217,10 +234,7 @@ void KeymapSession::unbind() {
         keys.push_back(kc);
     }
     wipeRecords(lent_);
-    if (live) {
-        send(live.get(), keys, kKeyComponents);
-        wipeSyms(live.get());
-    }
+    return keys;
 }
 
 bool KeymapSession::stillTypes(const xkb::PlanSegment& segment,

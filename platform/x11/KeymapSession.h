@@ -47,9 +47,9 @@ public:
     // character conversion).
     bool readsAs(std::uint32_t keycode, std::uint32_t mods, std::uint32_t keysym) const;
 
-    // Lends the spare keys of a segment. The live map is read and the lent keys, and only
-    // they, written back under a server grab, so a layout set by another client is never
-    // overwritten with a stale copy.
+    // Lends the spare keys of a segment, giving back those of the last one in the same
+    // change. The live map is read and the lent keys, and only they, written back under a
+    // server grab, so a layout set by another client is never overwritten with a stale copy.
     void bind(const std::vector<xkb::SpareBinding>& bindings, const xkb::ModifierKeys& modifiers);
 
     // Gives back every key lent, whole: symbols, type, actions, behaviour, explicit components
@@ -66,6 +66,7 @@ public:
     void restore();
 
 private:
+    std::vector<KeyCode> giveBack(XkbDescPtr live);
     void send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components);
 
     Display* d_;

@@ -66,21 +66,6 @@ int fourLevelType(XkbDescPtr desc, const xkb::ModifierKeys& m) {
     return -1;
 }
 
-// The keys in runs of consecutive key codes, lowest first.
-std::vector<std::pair<KeyCode, unsigned char>> runsOf(std::vector<KeyCode> keys) {
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-    std::vector<std::pair<KeyCode, unsigned char>> runs;
-    for (KeyCode kc : keys) {
-        if (!runs.empty() && runs.back().first + runs.back().second == kc) {
-            ++runs.back().second;
-        } else {
-            runs.emplace_back(kc, 1);
-        }
-    }
-    return runs;
-}
-
 // A copy of the map held characters lent: overwritten before it is freed.
 void wipeSyms(XkbDescPtr desc) {
     if (desc && desc->map && desc->map->syms) {
@@ -272,10 +257,16 @@ void KeymapSession::restore() {
     XSync(d_, False);
 }
 
-// Sends the given components of these keys, and of no other, from a description: a request
-// for each run of consecutive key codes.
+// Sends the given components of the keys from the first to the last of these, from a copy of
+// the live map read under the same server grab, in one request: the keys between two lent keys
+// are written back exactly as the server holds them, and every client is told of one change
+// (a request for each run of lent keys would make every client on the display reload its
+// keymap as many times, and the typing wait for them).
 void KeymapSession::send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components) {
-    for (const auto& [first, count] : runsOf(keys)) {
+    if (!keys.empty()) {
+        const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+        const KeyCode first = *low;
+        const auto count = static_cast<unsigned char>(*high - *low + 1);
         XkbMapChangesRec changes{};
         changes.changed = static_cast<unsigned short>(components);
         changes.first_key_sym = first;

@@ -48,13 +48,14 @@ public:
     bool readsAs(std::uint32_t keycode, std::uint32_t mods, std::uint32_t keysym) const;
 
     // Lends the spare keys of a segment, giving back those of the last one in the same
-    // change. The live map is read and the lent keys, and only they, written back under a
-    // server grab, so a layout set by another client is never overwritten with a stale copy.
+    // change. The live map is read, changed and written back under one server grab, so a
+    // layout set by another client is never overwritten with a stale copy: only the lent keys
+    // change, the keys between them are written back as the server holds them.
     void bind(const std::vector<xkb::SpareBinding>& bindings, const xkb::ModifierKeys& modifiers);
 
     // Gives back every key lent, whole: symbols, type, actions, behaviour, explicit components
     // and modifier mappings as they were (a key lent carried nothing), under a server grab
-    // and writing only those keys. A key that no longer holds what was lent was rebound by
+    // as above. A key that no longer holds what was lent was rebound by
     // someone else (a new layout): it is theirs now and left alone.
     void unbind();
 

@@ -55,8 +55,8 @@ public:
 
     // Gives back every key lent, whole: symbols, type, actions, behaviour, explicit components
     // and modifier mappings as they were (a key lent carried nothing), under a server grab
-    // as above. A key that no longer holds what was lent was rebound by
-    // someone else (a new layout): it is theirs now and left alone.
+    // as above. A key that no longer holds what was lent was rebound by someone else (a new
+    // layout): it is theirs now and left alone.
     void unbind();
 
     // Whether the live keymap, in the live group, still types every key of the segment as it

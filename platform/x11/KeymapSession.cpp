@@ -152,7 +152,8 @@ void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings,
         wipeRecords(lent_);
         return;
     }
-    std::vector<KeyCode> keys = giveBack(live.get());
+    const std::vector<KeyCode> givenBack = giveBack(live.get());
+    std::vector<KeyCode> keys = givenBack;
     const int fourLevels = fourLevelType(live.get(), modifiers);
     const XkbDescPtr x = live.get();
     for (const auto& b : bindings) {
@@ -179,7 +180,13 @@ void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings,
         lent_.push_back(b);
         keys.push_back(kc);
     }
-    send(x, keys, kKeyComponents);
+    // A key lent carries nothing but its symbols: when every key given back is lent again, the
+    // symbols are all that changes.
+    const bool allLentAgain = std::all_of(givenBack.begin(), givenBack.end(), [&](KeyCode kc) {
+        return std::any_of(lent_.begin(), lent_.end(),
+                           [&](const auto& b) { return b.keycode == kc; });
+    });
+    send(x, keys, allLentAgain ? XkbKeySymsMask : kKeyComponents);
     wipeSyms(x);
 }
 

@@ -20,6 +20,22 @@ private:
     XErrorHandler previous_;
 };
 
+// While alive, the server serves no other client: what is read and written meanwhile is one
+// step for everyone else.
+class ServerGrab {
+public:
+    explicit ServerGrab(Display* d) : d_(d) { XGrabServer(d_); }
+    ~ServerGrab() {
+        XUngrabServer(d_);
+        XFlush(d_);
+    }
+    ServerGrab(const ServerGrab&) = delete;
+    ServerGrab& operator=(const ServerGrab&) = delete;
+
+private:
+    Display* d_;
+};
+
 struct DisplayCloser {
     void operator()(Display* d) const { XCloseDisplay(d); }
 };

@@ -105,6 +105,36 @@ TEST_P(KeyPlannerTest, MoreCharactersThanSpareKeysSplitIntoSegments) {
     expectRoundTrip(script, plan);
 }
 
+// A key the targets would read otherwise gives its character to a spare key; spare keys are
+// lent on four levels where the layout has AltGr.
+TEST_P(KeyPlannerTest, KeysReadOtherwiseGiveTheirCharactersToSpareKeys) {
+    KeystrokeScript script;
+    tolvane::delivery::appendLiteral(script, U"aAzZ-ЖжΩω€");
+    PlanOptions options;
+    options.spareLevels = 4;
+    options.readsAsPlanned = [](const KeyPress&, std::uint32_t keysym) {
+        return keysym != XKB_KEY_a && keysym != XKB_KEY_A;
+    };
+    const KeyPlan plan =
+        planKeystrokes(keymap_.get(), 0, modifiers_, spares_, script, nullptr, options);
+    expectRoundTrip(script, plan);
+    ASSERT_EQ(plan.segments.size(), 1u);
+    const auto& bindings = plan.segments[0].bindings;
+    std::u32string lent;
+    for (const PlannedKey& key : plan.segments[0].keys) {
+        if (std::any_of(bindings.begin(), bindings.end(),
+                        [&](const auto& b) { return b.keycode == key.press.keycode; })) {
+            lent += key.character;
+        }
+    }
+    EXPECT_NE(lent.find(U'a'), std::u32string::npos);
+    EXPECT_NE(lent.find(U'A'), std::u32string::npos);
+    EXPECT_EQ(lent.find_first_of(U"zZ-"), std::u32string::npos);
+    // Every level of a spare key is used before the next key is lent.
+    const std::size_t levels = modifiers_.level3Mask ? 4 : 2;
+    EXPECT_EQ(bindings.size(), (lent.size() + levels - 1) / levels);
+}
+
 TEST_P(KeyPlannerTest, ControlCharactersAreUntypable) {
     KeystrokeScript script;
     tolvane::delivery::appendLiteral(script, U"a\u0001b\u007F");

@@ -134,12 +134,15 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
             break;
         }
     }
+    // Room for every key at once: a buffer outgrown would be freed with the keys typed so far.
     VirtualKeymapSegment segment;
+    segment.keys.reserve(typed.size());
     for (char32_t c : typed) {
         if (const auto needed = partOf(c); needed && *needed != part) {
             segment.keymap = keymapOf(part);
             plan.segments.push_back(std::move(segment));
             segment = {};
+            segment.keys.reserve(typed.size());
             part = *needed;
         }
         segment.keys.push_back(VirtualKey{keycodeOf(c) - 8, c});

@@ -343,8 +343,21 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
                                         modifiers.shiftMask | modifiers.level3Mask};
     const std::size_t capacity = spareKeycodes.size() * levelsPerSpare;
 
+    // Each segment's records get room for the whole script at once (a dead key and its base
+    // for every character at most): a buffer outgrown would be freed with the characters typed
+    // so far in it.
+    std::size_t characters = 0;
+    for (const KeyAction& action : script) {
+        characters += action.kind == KeyAction::Kind::Text ? action.text.size() : 1;
+    }
+    const auto newSegment = [&] {
+        PlanSegment& segment = plan.segments.emplace_back();
+        segment.keys.reserve(2 * characters);
+        segment.bindings.reserve(spareKeycodes.size());
+    };
+
     std::map<char32_t, KeyPress> lent; // characters bound in the current segment
-    plan.segments.emplace_back();
+    newSegment();
 
     auto lend = [&](char32_t c) -> std::optional<KeyPress> {
         if (auto it = lent.find(c); it != lent.end()) {
@@ -354,7 +367,7 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
             return std::nullopt;
         }
         if (lent.size() == capacity) {
-            plan.segments.emplace_back();
+            newSegment();
             lent.clear();
         }
         const std::size_t slot = lent.size();

@@ -255,8 +255,29 @@ void lookThrough(void* block) {
     const auto holds = [&](const void* needle, std::size_t length) {
         return memmem(block, size, needle, length) != nullptr;
     };
+    // Records of one character each (a key, a keysym) spread the text, a code point every
+    // few bytes.
+    const auto spread = [&](std::size_t stride) {
+        const auto* bytes = static_cast<const unsigned char*>(block);
+        constexpr std::size_t kShown = 8;
+        for (std::size_t at = 0; at + (kShown - 1) * stride + 4 <= size; at += 4) {
+            std::size_t i = 0;
+            for (; i < kShown; ++i) {
+                std::uint32_t value;
+                std::memcpy(&value, bytes + at + i * stride, sizeof value);
+                if (value != static_cast<std::uint32_t>(kMarker[i])) {
+                    break;
+                }
+            }
+            if (i == kShown) {
+                return true;
+            }
+        }
+        return false;
+    };
     if (holds(kMarkerUtf8.data(), kMarkerUtf8.size()) ||
-        holds(kMarker.data(), kMarker.size() * sizeof(char32_t))) {
+        holds(kMarker.data(), kMarker.size() * sizeof(char32_t)) || spread(8) || spread(12) ||
+        spread(16) || spread(24)) {
         ++blocksHoldingIt;
     }
 }

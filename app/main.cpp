@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     const auto server = session::detectDisplayServer();
     const auto injector = session::makeKeystrokeInjector(server, messageBox, waitNotice);
     const auto eraser = session::makeClipboardEraser(server);
-    tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get(), &messageBox);
+    tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get(), &messageBox,
+                                                 desktop::stopRequested);
     desktop::CanberraSound sound(dataDirectories);
     tolvane::platform::KernelRandomSource random;
 

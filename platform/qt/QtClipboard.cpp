@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <xcb/xcb.h>
@@ -18,8 +19,10 @@ namespace tolvane::platform::qt {
 
 namespace {
 
-// How soon a clipboard whose owner did not answer is asked again.
-constexpr int kAskAgainMs = 2000;
+// How soon a clipboard whose owner did not answer is asked again: each wait for its answer
+// holds the window, so the pause doubles each time, up to the delay of a new text.
+constexpr int kFirstAskAgainMs = 2000;
+constexpr int kLastAskAgainMs = 30000;
 
 // Our text on the clipboard, telling when a program reads it (the clipboard manager's mark
 // is not the text).
@@ -44,8 +47,9 @@ private:
 } // namespace
 
 QtClipboard::QtClipboard(int clearAfterMs, ClipboardEraser* eraser, MessageBox* messageBox,
-                         QObject* parent)
-    : QObject(parent), eraser_(eraser), messageBox_(messageBox), clearAfterMs_(clearAfterMs) {
+                         std::function<bool()> ending, QObject* parent)
+    : QObject(parent), eraser_(eraser), messageBox_(messageBox), ending_(std::move(ending)),
+      clearAfterMs_(clearAfterMs) {
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &QtClipboard::clearIfOurs);
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -62,6 +66,7 @@ QtClipboard::~QtClipboard() {
 
 void QtClipboard::setSecretText(const std::string& utf8) {
     reads_ = 0;
+    askAgainMs_ = kFirstAskAgainMs;
     auto* mime = new SecretText([this] { ++reads_; });
     offered_ = mime;
     ours_ = QString::fromStdString(utf8);
@@ -100,7 +105,8 @@ void QtClipboard::clearIfOurs() {
         utf8.fill('\0');
         wipe(text);
         if (result == ClipboardEraser::Result::Unanswered) {
-            timer_.start(kAskAgainMs); // ours_ kept: asked again
+            timer_.start(askAgainMs_); // ours_ kept: asked again
+            askAgainMs_ = std::min(2 * askAgainMs_, kLastAskAgainMs);
             return;
         }
         if (result != ClipboardEraser::Result::Unavailable) {
@@ -131,7 +137,8 @@ void QtClipboard::clearAtTheEnd() {
     timer_.stop();
     ours_.fill(QChar(0));
     ours_.clear();
-    if (messageBox_) {
+    // Asked to end (a stop signal): no box waits for a click.
+    if (messageBox_ && !(ending_ && ending_())) {
         messageBox_->show("Le presse-papier contient peut-être encore les mots de passe : le "
                           "programme qui le détient ne répond pas. Copiez un autre texte pour "
                           "les remplacer.",

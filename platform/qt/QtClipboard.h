@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
+
 class QMimeData;
 
 namespace tolvane::platform::qt {
@@ -21,8 +23,10 @@ namespace tolvane::platform::qt {
 class QtClipboard final : public QObject, public Clipboard {
     Q_OBJECT
 public:
+    // ending: whether the program is asked to end (then no box is shown).
     explicit QtClipboard(int clearAfterMs = 30000, ClipboardEraser* eraser = nullptr,
-                         MessageBox* messageBox = nullptr, QObject* parent = nullptr);
+                         MessageBox* messageBox = nullptr, std::function<bool()> ending = {},
+                         QObject* parent = nullptr);
     ~QtClipboard() override;
 
     void setSecretText(const std::string& utf8) override;
@@ -36,7 +40,9 @@ private:
 
     ClipboardEraser* eraser_;
     MessageBox* messageBox_;
+    std::function<bool()> ending_;
     int clearAfterMs_;
+    int askAgainMs_ = 0;
     QTimer timer_;
     QString ours_;
     QPointer<QMimeData> offered_; // ours, while the clipboard holds it

@@ -54,16 +54,18 @@ unsigned long cardinal(Display* d, Window w, Atom property) {
 }
 
 Time serverTime(Display* d) {
-    // A property changed on a window of our own comes back with the server's time.
+    // A property changed on a window of our own comes back with the server's time; after the
+    // round trip the event is there, or nothing will come (the window could not be made).
     const Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
     XSelectInput(d, w, PropertyChangeMask);
     const Atom stamp = XInternAtom(d, "_TOLVANE_TIME", False);
     XChangeProperty(d, w, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XSync(d, False);
     XEvent event{};
-    XWindowEvent(d, w, PropertyChangeMask, &event);
+    const bool told = XCheckWindowEvent(d, w, PropertyChangeMask, &event);
     XDestroyWindow(d, w);
     XFlush(d);
-    return event.xproperty.time;
+    return told ? event.xproperty.time : CurrentTime;
 }
 
 } // namespace tolvane::platform::x11

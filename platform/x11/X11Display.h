@@ -45,7 +45,7 @@ using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 std::vector<Window> windowList(Display* d, Window w, Atom property);
 // A 32-bit property's single value (_NET_WM_PID); 0 when absent.
 unsigned long cardinal(Display* d, Window w, Atom property);
-// The server's time now, as the next event would carry it.
+// The server's time now, as the next event would carry it; CurrentTime when it cannot tell.
 Time serverTime(Display* d);
 
 } // namespace tolvane::platform::x11

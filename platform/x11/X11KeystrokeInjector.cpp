@@ -143,8 +143,12 @@ std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {
     // manager hands the focus to the program's window, not kept back as a window opened
     // behind the user's back.
     static int starts = 0;
-    return {"DESKTOP_STARTUP_ID=tolvane-" + std::to_string(getpid()) + "-" +
-            std::to_string(++starts) + "_TIME" + std::to_string(serverTime(d.get()))};
+    std::string id =
+        "DESKTOP_STARTUP_ID=tolvane-" + std::to_string(getpid()) + "-" + std::to_string(++starts);
+    if (const Time now = serverTime(d.get()); now != CurrentTime) {
+        id += "_TIME" + std::to_string(now);
+    }
+    return {id};
 }
 
 InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,

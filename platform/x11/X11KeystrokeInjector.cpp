@@ -174,6 +174,17 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                        "nouveau. Rien n'a été tapé.");
     }
 
+    // The window answers a ping once it reads its events again: a program still loading its
+    // document is given the time it takes.
+    window.listenForAnswers();
+    if (!window.settle([](const XEvent&) {})) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
+        return failure("La fenêtre de « " + target.program +
+                       " » ne répond pas : rien n'a été tapé.");
+    }
+
     KeymapSession keymap(d);
     if (!keymap.load()) {
         return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
@@ -192,7 +203,6 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     }
 
     keyboard.watchKeymap();
-    window.listenForAnswers();
     keymap.clearLocks();
     std::uint32_t held = 0;
     auto hold = [&](std::uint32_t mods) {
@@ -211,15 +221,18 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             }
         }
     };
-    // Every key pressed is released before the request buffer goes to the server.
+    // Every key pressed is released before the request buffer goes to the server. A key
+    // pressed again right after its release goes at a later server time.
+    std::uint32_t lastKey = 0;
     auto typeKey = [&](const auto& press) {
         if (keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
             hold(0);
             keyboard.flush();
         }
         hold(press.mods);
-        keyboard.press(press.keycode, true);
+        keyboard.press(press.keycode, true, press.keycode == lastKey);
         keyboard.press(press.keycode, false);
+        lastKey = press.keycode;
     };
     auto stop = [&](std::string why) {
         hold(0);

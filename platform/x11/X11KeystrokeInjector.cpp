@@ -45,6 +45,8 @@ constexpr int kPauseBetweenGrabsUs = 300;
 // so Xlib never sends a part of them on its own. A press takes at most six requests.
 constexpr std::size_t kFlushBytes = 1024;
 constexpr std::size_t kLongestPressBytes = 6 * 36;
+// Server time counts milliseconds.
+constexpr auto kServerTimeStep = std::chrono::milliseconds(2);
 
 class ServerGrab {
 public:
@@ -222,15 +224,21 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         }
     };
     // Every key pressed is released before the request buffer goes to the server. A key
-    // pressed again right after its release goes at a later server time.
+    // pressed again right after its release goes in the next batch, at a later server time:
+    // clients that read a release and a press of one key at the same time as auto-repeat
+    // (LibreOffice's own X11 backend) would take the two presses for one.
     std::uint32_t lastKey = 0;
     auto typeKey = [&](const auto& press) {
-        if (keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
+        const bool again = press.keycode == lastKey;
+        if (again || keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
             hold(0);
-            keyboard.flush();
+            keyboard.flush(again);
+        }
+        if (again) {
+            std::this_thread::sleep_for(kServerTimeStep);
         }
         hold(press.mods);
-        keyboard.press(press.keycode, true, press.keycode == lastKey);
+        keyboard.press(press.keycode, true);
         keyboard.press(press.keycode, false);
         lastKey = press.keycode;
     };

@@ -14,8 +14,6 @@ namespace tolvane::platform::x11 {
 namespace {
 
 constexpr std::size_t kFakeInputBytes = 36; // one XTestFakeInput request
-// Server time counts milliseconds: a request served this much later carries another.
-constexpr unsigned long kLaterMs = 2;
 
 bool noKeyDown(Display* d) {
     char keys[32] = {};
@@ -96,8 +94,8 @@ void XTestKeyboard::note(const XEvent& e) {
     }
 }
 
-void XTestKeyboard::press(std::uint32_t keycode, bool down, bool later) {
-    XTestFakeKeyEvent(d_, keycode, down ? True : False, later ? kLaterMs : CurrentTime);
+void XTestKeyboard::press(std::uint32_t keycode, bool down) {
+    XTestFakeKeyEvent(d_, keycode, down ? True : False, CurrentTime);
     unflushed_ += kFakeInputBytes;
 }
 

@@ -38,11 +38,7 @@ public:
     // Notes an event read elsewhere from the same connection.
     void note(const XEvent& e);
 
-    // later: the server serves the request a little later, so that the event carries another
-    // server time than the ones before. Clients that read a release and a press of one key at
-    // the same time as auto-repeat (LibreOffice's own X11 backend) take a key pressed twice
-    // for one press otherwise, and a batch of requests is served within one millisecond.
-    void press(std::uint32_t keycode, bool down, bool later = false);
+    void press(std::uint32_t keycode, bool down);
 
     // Bytes of key requests queued since the last flush. Xlib sends its buffer on its own
     // when it fills up: the caller flushes first, with no key held, so that the server only

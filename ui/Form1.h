@@ -76,6 +76,7 @@ private:
     std::string chosenProgram_;  // for "Vers un autre programme", empty until one is chosen
     bool generating_ = false;    // Command1_Click runs
     bool closeAsked_ = false;    // the window was closed meanwhile
+    bool spreadsheetNoted_ = false; // the note on typing into a spreadsheet has been shown
 };
 
 } // namespace tolvane::ui

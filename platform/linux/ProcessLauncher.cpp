@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -166,6 +168,49 @@ LaunchResult ProcessLauncher::startProgram(const std::string& path,
     LaunchResult started = spawn({path}, environment);
     started.declaredNames = declaredWindowNamesOf(path);
     return started;
+}
+
+Spreadsheet ProcessLauncher::spreadsheetAt(const std::string& path) {
+    std::error_code error;
+    const auto real = [&](const std::string& p) {
+        return std::filesystem::weakly_canonical(p, error).string();
+    };
+    const std::string wanted = real(path);
+    // By its name, or that of the file it stands for.
+    for (const std::string& p : {path, wanted}) {
+        const std::string name = p.substr(p.rfind('/') + 1);
+        if (name == "localc" || name == "scalc") {
+            return Spreadsheet::LibreOffice;
+        }
+        if (name == "gnumeric" || name.starts_with("gnumeric-")) {
+            return Spreadsheet::Gnumeric;
+        }
+    }
+    // A desktop entry that runs it as it is started here, with no argument of its own, and
+    // counts it among the spreadsheets.
+    std::set<std::string> seen; // an entry in an earlier folder hides one of the same id
+    for (const auto& dir : dataDirs()) {
+        for (const auto& entry :
+             std::filesystem::directory_iterator(dir + "/applications", error)) {
+            const std::string id = entry.path().filename().string();
+            if (!id.ends_with(".desktop") || !seen.insert(id).second) {
+                continue;
+            }
+            const std::string file = entry.path().string();
+            const auto args = execArguments(entryValue(file, "Exec"), {file, {}, {}});
+            if (args.size() != 1 || entryValue(file, "Hidden") == "true" ||
+                resolve(args.front()).empty() || real(resolve(args.front())) != wanted) {
+                continue;
+            }
+            std::istringstream categories(entryValue(file, "Categories"));
+            for (std::string category; std::getline(categories, category, ';');) {
+                if (category == "Spreadsheet") {
+                    return Spreadsheet::Other;
+                }
+            }
+        }
+    }
+    return Spreadsheet::None;
 }
 
 void ProcessLauncher::release(const LaunchResult& started) {

@@ -137,8 +137,8 @@ bool TargetWindow::takesTyping(Window w) {
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     bool takes = true; // a window that names no type is a normal one
-    if (XGetWindowProperty(d_, w, windowType_, 0, 1, False, XA_ATOM, &type, &format, &count,
-                           &after, &data) == Success &&
+    if (XGetWindowProperty(d_, w, windowType_, 0, 1, False, XA_ATOM, &type, &format, &count, &after,
+                           &data) == Success &&
         data) {
         if (count > 0 && format == 32) {
             const Atom first = reinterpret_cast<const unsigned long*>(data)[0];

@@ -19,8 +19,9 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using linux_desktop::stopRequested;
 
-// How long the window found stays the same, with the same title, before it counts as the one
-// the program keeps: a splash screen or a first window replaced goes within this time.
+// How long the window found stays the same, with the same title and no property changed,
+// before it counts as the one the program keeps and ready: a splash screen or a first window
+// replaced goes within this time.
 constexpr auto kSteady = 400ms;
 
 // A timestamp no earlier ping of this process carried: an old answer arriving late is not
@@ -119,10 +120,23 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
         const Window w = candidate(target, topLevels(), old, processesBefore);
         const std::string title = w ? this->title(w) : std::string();
         if (w != seen || title != seenTitle) {
+            if (w && w != seen) {
+                // The window changing anything of its own (size hints, as LibreOffice does once
+                // its document is laid out) is still setting itself up.
+                XSelectInput(d_, w, PropertyChangeMask | StructureNotifyMask);
+            }
             seen = w;
             seenTitle = title;
             since = Clock::now();
-        } else if (w && Clock::now() - since >= kSteady) {
+        }
+        while (XPending(d_)) {
+            XEvent e;
+            XNextEvent(d_, &e);
+            if (e.xany.window == seen) {
+                since = Clock::now();
+            }
+        }
+        if (w && Clock::now() - since >= kSteady) {
             window_ = w;
             return true;
         }

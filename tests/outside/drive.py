@@ -40,7 +40,7 @@ def make_reader(path, received, name):
 
 SHEETS = os.path.join(WORK, "programmes")
 WORKBOOK = os.path.join(WORK, "classeur.gnumeric")
-CALC_PIPE = "tolvane-outside-in"
+CALC_PIPE = os.path.basename(WORK)  # its own, should another run be under way
 CALC_SETTINGS = {  # what changes typed text in Calc, off in its test profile; no first-start tip
     "Calc/Input": ["AutoInput"],
     "Common/Misc": ["ShowTipOfTheDay"],

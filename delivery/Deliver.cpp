@@ -86,7 +86,7 @@ std::string spreadsheetNote(platform::Spreadsheet spreadsheet) {
            "y sont tapés de façon qu'il les garde comme du texte. Mais sa correction "
            "automatique et sa saisie semi-automatique changent encore le texte tapé "
            "(apostrophes et guillemets, majuscules en début de mot, tirets, mots complétés "
-           "d'après la colonne). Désactivez-les avant la frappe, dans " +
+           "d'après la colonne) : pour que le texte arrive tel quel, désactivez-les dans " +
            where + ".";
 }
 

@@ -213,7 +213,7 @@ TEST_P(EditorFaults, LayoutChangedMidDeliveryIsExactOrStops) {
     const auto script = delivery::notepadScript(lines, std::nullopt, U"3000", 3000);
     auto change = std::async(std::launch::async, [] {
         waitForEditorWindow();
-        sleepMs(300);
+        sleepMs(1500); // typing has begun
         run("setxkbmap fr");
     });
     const Delivered d = deliverToEditor(script);

@@ -19,10 +19,12 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using linux_desktop::stopRequested;
 
-// How long the window found stays the same, with the same title and no property changed,
-// before it counts as the one the program keeps and ready: a splash screen or a first window
-// replaced goes within this time.
+// How long the window found stays the same, with the same title and no property changed, its
+// program near idle, before it counts as the one the program keeps and ready: a splash screen
+// or a first window replaced goes within this time.
 constexpr auto kSteady = 400ms;
+// Processor time (in clock ticks, 10 ms) a program near idle uses between two looks (50 ms).
+constexpr unsigned long long kBusyTicks = 2;
 
 // A timestamp no earlier ping of this process carried: an old answer arriving late is not
 // taken for the answer to this one. (A timestamp travels as 32 bits; Xlib may give it back
@@ -115,6 +117,7 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
     lastAnswer_ = false;
     Window seen = 0;
     std::string seenTitle;
+    unsigned long long cpuTime = 0;
     auto since = Clock::now();
     while (Clock::now() < deadline && !stopRequested()) {
         const Window w = candidate(target, topLevels(), old, processesBefore);
@@ -136,6 +139,14 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
                 since = Clock::now();
             }
         }
+        // Its program still busy starting: LibreOffice (GTK) shows its window, then works for
+        // most of a second more, and drops the keys it is sent meanwhile.
+        const auto owner = w ? static_cast<pid_t>(cardinal(d_, w, wmPid_)) : 0;
+        const unsigned long long ran = owner > 0 ? linux_desktop::statOf(owner).cpuTime : 0;
+        if (ran > cpuTime + kBusyTicks) {
+            since = Clock::now();
+        }
+        cpuTime = ran;
         if (w && Clock::now() - since >= kSteady) {
             window_ = w;
             return true;

@@ -22,7 +22,7 @@ using linux_desktop::stopRequested;
 // How long the window found stays the same, with the same title and no property changed, its
 // program near idle, before it counts as the one the program keeps and ready: a splash screen
 // or a first window replaced goes within this time.
-constexpr auto kSteady = 400ms;
+constexpr auto kSteady = 800ms;
 // Processor time (in clock ticks, 10 ms) a program near idle uses between two looks (50 ms).
 constexpr unsigned long long kBusyTicks = 2;
 

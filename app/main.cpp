@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     const auto server = session::detectDisplayServer();
     const auto injector = session::makeKeystrokeInjector(server, messageBox, waitNotice);
     const auto eraser = session::makeClipboardEraser(server);
-    tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get());
+    tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get(), &messageBox);
     desktop::CanberraSound sound(dataDirectories);
     tolvane::platform::KernelRandomSource random;
 

@@ -1,5 +1,7 @@
 // Delivery figures on a virtual display: a 5,000-character script typed into mousepad by
-// Tolvane, then the same text by `xdotool type` (--delay 0, then its default 12 ms delay).
+// Tolvane on a Latin layout (us, fr) and on non-Latin ones (ru, gr), which lend spare keys to
+// most characters, then the same text by `xdotool type` on us (--delay 0, then its default
+// 12 ms delay).
 // Each tool types into a fresh mousepad window that holds the focus; what arrived is read
 // once the editor has taken everything in (xdotool returns before that: characters it
 // lends a key to make the editor reload its keymap at every key).
@@ -142,7 +144,6 @@ void report(const char* what, const Figure& f) {
 } // namespace
 
 int main() {
-    run("setxkbmap us");
     const auto lines = benchLines();
     const auto script = delivery::otherProgramScript(lines, std::nullopt);
     const std::u32string text = delivery::typedText(script);
@@ -150,7 +151,15 @@ int main() {
 
     platform::linux_desktop::ProcessLauncher launcher;
     platform::x11::X11KeystrokeInjector injector;
-    {
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const std::string dataHomeBefore = dataHome ? dataHome : "";
+    for (const char* layout : {"us", "fr", "ru", "gr"}) {
+        run(std::string("setxkbmap ") + layout);
+        // No session of the editor killed before to restore first.
+        const std::string data =
+            "/tmp/tolvane-bench-data-" + std::to_string(getpid()) + "-" + layout;
+        run("mkdir -p " + data);
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
         injector.beforeLaunch();
         const auto target = launcher.startProgram("/usr/bin/mousepad");
         for (int i = 0; i < 200 && run("xdotool search --onlyvisible --class mousepad").empty();
@@ -165,13 +174,21 @@ int main() {
         if (!result.complete) {
             std::printf("tolvane: %s\n", result.error.c_str());
         }
-        report("tolvane", {seconds, text.size(), wrongCharacters(got, text)});
+        report((std::string("tolvane, ") + layout).c_str(),
+               {seconds, text.size(), wrongCharacters(got, text)});
         kill(target.pid, SIGKILL);
         for (int i = 0; i < 100 && kill(target.pid, 0) == 0; ++i) {
             sleepMs(50);
         }
+        run("rm -rf " + data);
     }
-    report("xdotool type --delay 0", xdotool(text, "--delay 0"));
-    report("xdotool type (default 12 ms delay)", xdotool(text, ""));
+    if (dataHome) {
+        setenv("XDG_DATA_HOME", dataHomeBefore.c_str(), 1);
+    } else {
+        unsetenv("XDG_DATA_HOME");
+    }
+    run("setxkbmap us");
+    report("xdotool type --delay 0, us", xdotool(text, "--delay 0"));
+    report("xdotool type (12 ms delay), us", xdotool(text, ""));
     return 0;
 }

@@ -25,7 +25,13 @@ bool noncharacter(char32_t c) {
 } // namespace
 
 std::u32string typedText(const KeystrokeScript& script) {
+    // Its final size at once: a buffer outgrown would be freed with part of the text in it.
+    std::size_t size = 0;
+    for (const KeyAction& action : script) {
+        size += action.kind == KeyAction::Kind::Text ? action.text.size() : 1;
+    }
     std::u32string text;
+    text.reserve(size);
     for (const KeyAction& action : script) {
         switch (action.kind) {
         case KeyAction::Kind::Text:

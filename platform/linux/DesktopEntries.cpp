@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <set>
+#include <gio/gdesktopappinfo.h>
+#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,11 +11,6 @@
 namespace tolvane::platform::linux_desktop {
 
 namespace {
-
-std::string env(const char* name, const char* fallback = "") {
-    const char* value = std::getenv(name);
-    return value && *value ? value : fallback;
-}
 
 std::vector<std::string> splitPaths(const std::string& list) {
     std::vector<std::string> paths;
@@ -29,97 +24,88 @@ std::vector<std::string> splitPaths(const std::string& list) {
     return paths;
 }
 
-std::string trim(const std::string& s) {
-    const auto b = s.find_first_not_of(" \t\r");
-    if (b == std::string::npos) {
-        return {};
-    }
-    return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
+struct Unref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using AppInfo = std::unique_ptr<GAppInfo, Unref>;
+
+struct AppInfoList {
+    GList* list;
+    ~AppInfoList() { g_list_free_full(list, g_object_unref); }
+};
+
+std::string owned(gchar* text) {
+    std::string value = text ? text : "";
+    g_free(text);
+    return value;
 }
 
-// The value of key in [group] of a desktop-entry style file.
-std::string iniValue(const std::string& file, const std::string& group, const std::string& key) {
-    std::ifstream in(file);
-    std::string line;
-    bool inGroup = false;
-    while (std::getline(in, line)) {
-        line = trim(line);
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
-        if (line.front() == '[') {
-            inGroup = line == "[" + group + "]";
-            continue;
-        }
-        if (inGroup && line.compare(0, key.size() + 1, key + "=") == 0) {
-            return trim(line.substr(key.size() + 1));
+DesktopEntry entryOf(GAppInfo* app) {
+    auto* info = G_DESKTOP_APP_INFO(app);
+    DesktopEntry entry;
+    const char* id = g_app_info_get_id(app);
+    entry.id = id ? id : "";
+    const char* file = g_desktop_app_info_get_filename(info);
+    entry.file = file ? file : "";
+    entry.name = g_app_info_get_name(app) ? g_app_info_get_name(app) : "";
+    entry.icon = owned(g_desktop_app_info_get_string(info, "Icon"));
+    const char* exec = g_app_info_get_commandline(app);
+    entry.exec = exec ? exec : "";
+    entry.terminal = g_desktop_app_info_get_boolean(info, "Terminal");
+    const char* wmClass = g_desktop_app_info_get_startup_wm_class(info);
+    entry.startupWmClass = wmClass ? wmClass : "";
+    std::stringstream categories(owned(g_strdup(g_desktop_app_info_get_categories(info))));
+    for (std::string c; std::getline(categories, c, ';');) {
+        if (!c.empty()) {
+            entry.categories.push_back(c);
         }
     }
-    return {};
+    return entry;
 }
 
-// The escapes every string value of a desktop entry may hold: \s, \n, \t, \r and \\.
-std::string unescapeValue(const std::string& value) {
-    std::string out;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\' || i + 1 == value.size()) {
-            out += value[i];
-            continue;
-        }
-        switch (value[++i]) {
-        case 's':
-            out += ' ';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case '\\':
-            out += '\\';
-            break;
-        default: // not an escape: kept as written
-            out += '\\';
-            out += value[i];
-            break;
-        }
-    }
-    return out;
+// An entry of a program that may be run: a deleted entry (Hidden) is none.
+bool runnable(GAppInfo* app) {
+    return G_IS_DESKTOP_APP_INFO(app) && !g_desktop_app_info_get_is_hidden(G_DESKTOP_APP_INFO(app));
 }
 
 } // namespace
 
-std::vector<std::string> dataDirs() {
-    std::vector<std::string> dirs{env("XDG_DATA_HOME", (env("HOME") + "/.local/share").c_str())};
-    for (auto& d : splitPaths(env("XDG_DATA_DIRS", "/usr/local/share:/usr/share"))) {
-        dirs.push_back(d);
+std::vector<DesktopEntry> textEntries() {
+    std::vector<DesktopEntry> entries;
+    const AppInfo preferred(g_app_info_get_default_for_type("text/plain", FALSE));
+    if (preferred && runnable(preferred.get())) {
+        entries.push_back(entryOf(preferred.get()));
     }
-    return dirs;
+    const AppInfoList all{g_app_info_get_all_for_type("text/plain")};
+    for (GList* item = all.list; item; item = item->next) {
+        auto* app = static_cast<GAppInfo*>(item->data);
+        if (runnable(app) && !(preferred && g_app_info_equal(app, preferred.get()))) {
+            entries.push_back(entryOf(app));
+        }
+    }
+    return entries;
 }
 
-std::vector<std::string> defaultTextEntries() {
-    std::vector<std::string> lists;
-    const std::string config = env("XDG_CONFIG_HOME", (env("HOME") + "/.config").c_str());
-    lists.push_back(config + "/mimeapps.list");
-    for (auto& d : splitPaths(env("XDG_CONFIG_DIRS", "/etc/xdg"))) {
-        lists.push_back(d + "/mimeapps.list");
-    }
-    for (auto& d : dataDirs()) {
-        lists.push_back(d + "/applications/mimeapps.list");
-        lists.push_back(d + "/applications/defaults.list");
-    }
-    std::vector<std::string> entries;
-    for (const auto& list : lists) {
-        std::stringstream value(iniValue(list, "Default Applications", "text/plain"));
-        std::string entry;
-        while (std::getline(value, entry, ';')) {
-            if (!trim(entry).empty()) {
-                entries.push_back(trim(entry));
-            }
+std::vector<DesktopEntry> entriesRunning(const std::string& program) {
+    std::error_code error;
+    const auto real = [&](const std::string& path) {
+        return std::filesystem::weakly_canonical(path, error).string();
+    };
+    const std::string wanted = real(program);
+    std::vector<DesktopEntry> entries;
+    const AppInfoList all{g_app_info_get_all()};
+    for (GList* item = all.list; item; item = item->next) {
+        auto* app = static_cast<GAppInfo*>(item->data);
+        if (!runnable(app)) {
+            continue;
+        }
+        DesktopEntry entry = entryOf(app);
+        const auto args = execArguments(entry.exec, entry);
+        if (args.empty()) {
+            continue;
+        }
+        if (const std::string path = resolve(args.front()); !path.empty() && real(path) == wanted) {
+            entries.push_back(std::move(entry));
         }
     }
     return entries;
@@ -205,7 +191,8 @@ std::string resolve(const std::string& program) {
     if (program.find('/') != std::string::npos) {
         return access(program.c_str(), X_OK) == 0 ? program : std::string();
     }
-    for (auto& dir : splitPaths(env("PATH", "/usr/bin:/bin"))) {
+    const char* path = std::getenv("PATH");
+    for (auto& dir : splitPaths(path && *path ? path : "/usr/bin:/bin")) {
         const std::string candidate = dir + "/" + program;
         struct stat st {};
         if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
@@ -216,46 +203,22 @@ std::string resolve(const std::string& program) {
     return {};
 }
 
-std::string entryValue(const std::string& file, const char* key) {
-    return unescapeValue(iniValue(file, "Desktop Entry", key));
-}
-
-std::vector<std::string> declaredWindowNames(const std::string& id, const std::string& file) {
+std::vector<std::string> declaredWindowNames(const DesktopEntry& entry) {
     const std::string suffix = ".desktop";
+    const std::string& id = entry.id;
     std::vector<std::string> names{id.ends_with(suffix) ? id.substr(0, id.size() - suffix.size())
                                                         : id};
-    if (const std::string wmClass = entryValue(file, "StartupWMClass"); !wmClass.empty()) {
-        names.push_back(wmClass);
+    if (!entry.startupWmClass.empty()) {
+        names.push_back(entry.startupWmClass);
     }
     return names;
 }
 
 std::vector<std::string> declaredWindowNamesOf(const std::string& program) {
-    std::error_code error;
-    const auto real = [&](const std::string& path) {
-        return std::filesystem::weakly_canonical(path, error).string();
-    };
-    const std::string wanted = real(program);
     std::vector<std::string> names;
-    std::set<std::string> seen; // an entry in an earlier folder hides one of the same id
-    for (const auto& dir : dataDirs()) {
-        std::filesystem::directory_iterator entries(dir + "/applications", error);
-        for (const auto& entry : entries) {
-            const std::string id = entry.path().filename().string();
-            if (!id.ends_with(".desktop") || !seen.insert(id).second) {
-                continue;
-            }
-            const std::string file = entry.path().string();
-            const auto args = execArguments(entryValue(file, "Exec"), {file, {}, {}});
-            if (entryValue(file, "Hidden") == "true" || args.empty()) {
-                continue;
-            }
-            if (const std::string path = resolve(args.front());
-                !path.empty() && real(path) == wanted) {
-                for (auto& name : declaredWindowNames(id, file)) {
-                    names.push_back(std::move(name));
-                }
-            }
+    for (const auto& entry : entriesRunning(program)) {
+        for (auto& name : declaredWindowNames(entry)) {
+            names.push_back(std::move(name));
         }
     }
     return names;

@@ -11,7 +11,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -77,36 +76,14 @@ std::vector<std::string> ProcessLauncher::textEditorCommand() {
 }
 
 ProcessLauncher::TextEditor ProcessLauncher::textEditor() {
-    for (const auto& id : defaultTextEntries()) {
-        // The first file found for an entry is the entry: one hidden in the user's folder
-        // hides the system's.
-        std::string file;
-        for (const auto& dir : dataDirs()) {
-            const std::string candidate = dir + "/applications/" + id;
-            if (access(candidate.c_str(), R_OK) == 0) {
-                file = candidate;
-                break;
-            }
-        }
-        if (file.empty()) {
+    for (const auto& entry : textEntries()) {
+        // A terminal program has no window of its own to type into.
+        if (entry.terminal) {
             continue;
         }
-        auto value = [&](const char* key) { return entryValue(file, key); };
-        // A terminal program, a deleted entry, or one whose program is not installed.
-        if (value("Terminal") == "true" || value("Hidden") == "true") {
-            continue;
-        }
-        if (const std::string tryExec = value("TryExec");
-            !tryExec.empty() && resolve(tryExec).empty()) {
-            continue;
-        }
-        const std::string exec = value("Exec");
-        if (exec.empty()) {
-            continue;
-        }
-        auto args = execArguments(exec, {file, value("Name"), value("Icon")});
+        auto args = execArguments(entry.exec, entry);
         if (!args.empty() && onPath(args[0])) {
-            return {ownInstance(std::move(args)), declaredWindowNames(id, file)};
+            return {ownInstance(std::move(args)), declaredWindowNames(entry)};
         }
     }
     for (const char* editor : {"gnome-text-editor", "gedit", "kwrite", "kate", "mousepad", "xed",
@@ -188,26 +165,11 @@ Spreadsheet ProcessLauncher::spreadsheetAt(const std::string& path) {
     }
     // A desktop entry that runs it as it is started here, with no argument of its own, and
     // counts it among the spreadsheets.
-    std::set<std::string> seen; // an entry in an earlier folder hides one of the same id
-    for (const auto& dir : dataDirs()) {
-        for (const auto& entry :
-             std::filesystem::directory_iterator(dir + "/applications", error)) {
-            const std::string id = entry.path().filename().string();
-            if (!id.ends_with(".desktop") || !seen.insert(id).second) {
-                continue;
-            }
-            const std::string file = entry.path().string();
-            const auto args = execArguments(entryValue(file, "Exec"), {file, {}, {}});
-            if (args.size() != 1 || entryValue(file, "Hidden") == "true" ||
-                resolve(args.front()).empty() || real(resolve(args.front())) != wanted) {
-                continue;
-            }
-            std::istringstream categories(entryValue(file, "Categories"));
-            for (std::string category; std::getline(categories, category, ';');) {
-                if (category == "Spreadsheet") {
-                    return Spreadsheet::Other;
-                }
-            }
+    for (const DesktopEntry& entry : entriesRunning(wanted)) {
+        if (execArguments(entry.exec, entry).size() == 1 &&
+            std::find(entry.categories.begin(), entry.categories.end(), "Spreadsheet") !=
+                entry.categories.end()) {
+            return Spreadsheet::Other;
         }
     }
     return Spreadsheet::None;

@@ -1,5 +1,7 @@
 #include "platform/portal/PortalProtocol.h"
 
+#include "platform/Wipe.h"
+
 #include <QDBusObjectPath>
 
 #include <xkbcommon/xkbcommon.h>
@@ -31,7 +33,7 @@ std::uint32_t keysymFor(char32_t c) {
 
 KeysymPlan planKeysyms(const KeystrokeScript& script) {
     KeysymPlan plan;
-    const std::u32string text = typedText(script);
+    std::u32string text = typedText(script);
     plan.keysyms.reserve(text.size());
     for (char32_t c : text) {
         const std::uint32_t keysym = keysymFor(c);
@@ -44,8 +46,9 @@ KeysymPlan planKeysyms(const KeystrokeScript& script) {
         }
     }
     if (!plan.untypable.empty()) {
-        plan.keysyms.clear();
+        wipeRecords(plan.keysyms);
     }
+    wipe(text);
     return plan;
 }
 

@@ -18,6 +18,9 @@ namespace tolvane::platform::qt {
 
 namespace {
 
+// How soon a clipboard whose owner did not answer is asked again.
+constexpr int kAskAgainMs = 2000;
+
 // Our text on the clipboard, telling when a program reads it (the clipboard manager's mark
 // is not the text).
 class SecretText final : public QMimeData {
@@ -40,18 +43,18 @@ private:
 
 } // namespace
 
-QtClipboard::QtClipboard(int clearAfterMs, ClipboardEraser* eraser, QObject* parent)
-    : QObject(parent), eraser_(eraser) {
+QtClipboard::QtClipboard(int clearAfterMs, ClipboardEraser* eraser, MessageBox* messageBox,
+                         QObject* parent)
+    : QObject(parent), eraser_(eraser), messageBox_(messageBox), clearAfterMs_(clearAfterMs) {
     timer_.setSingleShot(true);
-    timer_.setInterval(clearAfterMs);
     connect(&timer_, &QTimer::timeout, this, &QtClipboard::clearIfOurs);
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(app, &QCoreApplication::aboutToQuit, this, &QtClipboard::clearIfOurs);
+        connect(app, &QCoreApplication::aboutToQuit, this, &QtClipboard::clearAtTheEnd);
     }
 }
 
 QtClipboard::~QtClipboard() {
-    clearIfOurs();
+    clearAtTheEnd();
     if (auto* mime = dynamic_cast<SecretText*>(offered_.data())) {
         mime->forget();
     }
@@ -65,7 +68,7 @@ void QtClipboard::setSecretText(const std::string& utf8) {
     mime->setText(ours_);
     mime->setData(QStringLiteral("x-kde-passwordManagerHint"), QByteArrayLiteral("secret"));
     QGuiApplication::clipboard()->setMimeData(mime, QClipboard::Clipboard);
-    timer_.start();
+    timer_.start(clearAfterMs_);
 }
 
 bool QtClipboard::takeOffOnceRead(std::chrono::milliseconds limit) {
@@ -93,10 +96,14 @@ void QtClipboard::clearIfOurs() {
     if (eraser_ && !clipboard->ownsClipboard()) {
         QByteArray utf8 = ours_.toUtf8();
         std::string text(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-        const bool handled = eraser_->eraseIfHolds(text) != ClipboardEraser::Result::Unavailable;
+        const auto result = eraser_->eraseIfHolds(text);
         utf8.fill('\0');
         wipe(text);
-        if (handled) {
+        if (result == ClipboardEraser::Result::Unanswered) {
+            timer_.start(kAskAgainMs); // ours_ kept: asked again
+            return;
+        }
+        if (result != ClipboardEraser::Result::Unavailable) {
             ours_.fill(QChar(0));
             ours_.clear();
             return;
@@ -114,6 +121,22 @@ void QtClipboard::clearIfOurs() {
     current.fill(QChar(0));
     ours_.fill(QChar(0));
     ours_.clear();
+}
+
+void QtClipboard::clearAtTheEnd() {
+    clearIfOurs();
+    if (ours_.isEmpty()) {
+        return;
+    }
+    timer_.stop();
+    ours_.fill(QChar(0));
+    ours_.clear();
+    if (messageBox_) {
+        messageBox_->show("Le presse-papier contient peut-être encore les mots de passe : le "
+                          "programme qui le détient ne répond pas. Copiez un autre texte pour "
+                          "les remplacer.",
+                          MessageIcon::Exclamation, MessageButtons::Ok, {});
+    }
 }
 
 // The clipboard is given to no one, whoever holds it: with the current time, so that a

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -24,6 +25,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long the selection's owner has to hand its content over.
 constexpr auto kReadTimeout = std::chrono::seconds(2);
+// Blanks a clipboard manager may add around a copy it keeps.
+constexpr std::size_t kBlanksKept = 16;
 const char* const kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain"};
 
 struct Offer {
@@ -78,10 +81,20 @@ void finished(void* data, zwlr_data_control_device_v1*) {
 }
 constexpr zwlr_data_control_device_v1_listener deviceListener{dataOffer, selection, finished};
 
-// Whether what the owner writes on the pipe is exactly the expected text; never reads more
-// than one byte past its length.
-bool contentIs(int fd, const std::string& expected) {
-    std::string received(expected.size() + 1, '\0');
+enum class Content { Ours, Other, Unanswered };
+
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// Whether what the owner writes on the pipe is the expected text, exactly or with blanks
+// added or taken off at its ends; never reads more than a bounded length past it.
+Content contentOf(int fd, const std::string& expected) {
+    std::string received(expected.size() + kBlanksKept, '\0');
     std::size_t length = 0;
     const auto deadline = Clock::now() + kReadTimeout;
     bool ended = false;
@@ -102,10 +115,18 @@ bool contentIs(int fd, const std::string& expected) {
             }
         }
     }
-    const bool same = ended && length == expected.size() &&
-                      std::memcmp(received.data(), expected.data(), length) == 0;
+    Content content = Content::Other;
+    if (!ended && length < received.size()) {
+        content = Content::Unanswered;
+    } else if (ended) {
+        const std::string_view got(received.data(), length);
+        const std::string_view core = trimmed(expected);
+        if (got == expected || (!core.empty() && trimmed(got) == core)) {
+            content = Content::Ours;
+        }
+    }
     wipe(received);
-    return same;
+    return content;
 }
 
 } // namespace
@@ -140,10 +161,10 @@ ClipboardEraser::Result DataControlEraser::eraseIfHolds(const std::string& utf8)
     zwlr_data_control_offer_v1_receive(c.selection->proxy, *type, pipeFds[1]);
     c.wayland.flush();
     close(pipeFds[1]);
-    const bool ours = contentIs(pipeFds[0], utf8);
+    const Content content = contentOf(pipeFds[0], utf8);
     close(pipeFds[0]);
-    if (!ours) {
-        return Result::NotHeld;
+    if (content != Content::Ours) {
+        return content == Content::Unanswered ? Result::Unanswered : Result::NotHeld;
     }
     zwlr_data_control_device_v1_set_selection(c.device, nullptr);
     return c.wayland.roundtrip() ? Result::Erased : Result::Unavailable;

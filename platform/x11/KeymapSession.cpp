@@ -1,6 +1,7 @@
 #include "platform/x11/KeymapSession.h"
 
 #include "platform/Wipe.h"
+#include "platform/x11/X11Display.h"
 
 #include <X11/Xlib-xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
@@ -17,18 +18,52 @@ constexpr unsigned kKeyComponents = XkbKeySymsMask | XkbKeyActionsMask | XkbKeyB
                                     XkbExplicitComponentsMask | XkbModifierMapMask |
                                     XkbVirtualModMapMask;
 
+// The levels a binding uses: one, two (Shift) or four (AltGr).
+int widthOf(const xkb::SpareBinding& b) {
+    return b.keysyms[2] || b.keysyms[3] ? 4 : b.keysyms[1] ? 2 : 1;
+}
+
 // Whether the live map still gives the key exactly what was lent to it.
 bool holds(XkbDescPtr live, const xkb::SpareBinding& b) {
     const auto kc = static_cast<KeyCode>(b.keycode);
     if (kc < live->min_key_code || kc > live->max_key_code || XkbKeyNumGroups(live, kc) != 1) {
         return false;
     }
-    const int width = b.keysyms[1] ? 2 : 1;
+    const int width = widthOf(b);
     if (XkbKeyGroupsWidth(live, kc) != width) {
         return false;
     }
     const KeySym* syms = XkbKeySymsPtr(live, kc);
-    return syms[0] == b.keysyms[0] && (width == 1 || syms[1] == b.keysyms[1]);
+    return std::equal(syms, syms + width, b.keysyms);
+}
+
+// The key type whose four levels are plain, Shift, AltGr and Shift+AltGr (FOUR_LEVEL, as the
+// keyboard names it); -1 when the keyboard has none.
+int fourLevelType(XkbDescPtr desc, const xkb::ModifierKeys& m) {
+    const unsigned shift = m.shiftMask;
+    const unsigned level3 = m.level3Mask;
+    if (!desc || !desc->map || !desc->map->types || !shift || !level3 || (shift & level3)) {
+        return -1;
+    }
+    for (int i = 0; i < desc->map->num_types; ++i) {
+        const XkbKeyTypeRec& type = desc->map->types[i];
+        if (type.num_levels != 4 || type.mods.mask != (shift | level3) || type.map_count != 3) {
+            continue;
+        }
+        const unsigned want[3] = {shift, level3, shift | level3};
+        bool fits = true;
+        for (int e = 0; e < 3; ++e) {
+            const XkbKTMapEntryRec& entry = type.map[e];
+            const auto level = std::find(std::begin(want), std::end(want), entry.mods.mask);
+            fits = fits && entry.active && level != std::end(want) &&
+                   entry.level == level - std::begin(want) + 1 &&
+                   (!type.preserve || type.preserve[e].mask == 0);
+        }
+        if (fits) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 // A copy of the map held characters lent: overwritten before it is freed.
@@ -90,48 +125,92 @@ void KeymapSession::clearLocks() {
     }
 }
 
-void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings) {
-    unbind();
+std::size_t KeymapSession::spareLevels(const xkb::ModifierKeys& modifiers) const {
+    return fourLevelType(original_.get(), modifiers) >= 0 ? 4 : 2;
+}
+
+bool KeymapSession::readsAs(std::uint32_t keycode, std::uint32_t mods, std::uint32_t keysym) const {
+    unsigned int consumed = 0;
+    KeySym sym = NoSymbol;
+    return XkbTranslateKeyCode(original_.get(), static_cast<KeyCode>(keycode),
+                               XkbBuildCoreState(mods, group_), &consumed, &sym) &&
+           sym == keysym;
+}
+
+void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings,
+                         const xkb::ModifierKeys& modifiers) {
     if (bindings.empty()) {
+        unbind();
         return;
     }
-    DescPtr live(XkbGetMap(d_, XkbKeySymsMask, XkbUseCoreKbd));
-    if (!live) {
+    // Read, changed and written back with no other client served in between: a layout set
+    // meanwhile is either read here or comes after. The keys of the last segment are given
+    // back and those of this one lent in one change.
+    const ServerGrab grab(d_);
+    DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+    if (!live || !live->server || !live->map->modmap) {
+        wipeRecords(lent_);
         return;
     }
-    std::vector<KeyCode> keys;
+    const std::vector<KeyCode> givenBack = giveBack(live.get());
+    std::vector<KeyCode> keys = givenBack;
+    const int fourLevels = fourLevelType(live.get(), modifiers);
+    const XkbDescPtr x = live.get();
     for (const auto& b : bindings) {
         const auto kc = static_cast<KeyCode>(b.keycode);
-        const int width = b.keysyms[1] ? 2 : 1;
-        KeySym* syms = XkbResizeKeySyms(live.get(), kc, width);
+        const int width = widthOf(b);
+        // A key another client has given something since it was found spare is not lent.
+        if ((width == 4 && fourLevels < 0) || kc < x->min_key_code || kc > x->max_key_code ||
+            XkbKeyNumGroups(x, kc) != 0 || XkbKeyHasActions(x, kc) ||
+            x->server->behaviors[kc].type != 0 || x->server->c_explicit[kc] != 0 ||
+            x->map->modmap[kc] != 0 || x->server->vmodmap[kc] != 0) {
+            continue;
+        }
+        KeySym* syms = XkbResizeKeySyms(x, kc, width);
         if (!syms) {
             continue;
         }
-        syms[0] = b.keysyms[0];
-        if (width == 2) {
-            syms[1] = b.keysyms[1];
-        }
-        XkbSymMapPtr map = &live->map->key_sym_map[kc];
-        map->kt_index[0] = width == 2 ? XkbTwoLevelIndex : XkbOneLevelIndex;
+        std::copy(b.keysyms, b.keysyms + width, syms);
+        XkbSymMapPtr map = &x->map->key_sym_map[kc];
+        map->kt_index[0] = static_cast<unsigned char>(width == 4   ? fourLevels
+                                                      : width == 2 ? XkbTwoLevelIndex
+                                                                   : XkbOneLevelIndex);
         map->group_info = XkbSetGroupInfo(1, XkbWrapIntoRange, 0);
         map->width = static_cast<unsigned char>(width);
         lent_.push_back(b);
         keys.push_back(kc);
     }
-    send(live.get(), keys, XkbKeySymsMask);
-    wipeSyms(live.get());
+    // A key lent carries nothing but its symbols: when every key given back is lent again, the
+    // symbols are all that changes.
+    const bool allLentAgain = std::all_of(givenBack.begin(), givenBack.end(), [&](KeyCode kc) {
+        return std::any_of(lent_.begin(), lent_.end(),
+                           [&](const auto& b) { return b.keycode == kc; });
+    });
+    send(x, keys, allLentAgain ? XkbKeySymsMask : kKeyComponents);
+    wipeSyms(x);
 }
 
 void KeymapSession::unbind() {
     if (lent_.empty()) {
         return;
     }
+    const ServerGrab grab(d_);
     DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+    if (!live || !live->server || !live->map->modmap) {
+        wipeRecords(lent_);
+        return;
+    }
+    send(live.get(), giveBack(live.get()), kKeyComponents);
+    wipeSyms(live.get());
+}
+
+// Puts every key lent back as it was found, in a copy of the live map; the keys changed.
+std::vector<KeyCode> KeymapSession::giveBack(XkbDescPtr live) {
     std::vector<KeyCode> keys;
     const XkbDescPtr before = original_.get();
     for (const auto& b : lent_) {
         const auto kc = static_cast<KeyCode>(b.keycode);
-        if (!live || !live->server || !live->map->modmap || !holds(live.get(), b)) {
+        if (!holds(live, b)) {
             continue;
         }
         XkbSymMapRec& now = live->map->key_sym_map[kc];
@@ -147,10 +226,7 @@ void KeymapSession::unbind() {
         keys.push_back(kc);
     }
     wipeRecords(lent_);
-    if (live) {
-        send(live.get(), keys, kKeyComponents);
-        wipeSyms(live.get());
-    }
+    return keys;
 }
 
 bool KeymapSession::stillTypes(const xkb::PlanSegment& segment,
@@ -188,30 +264,32 @@ void KeymapSession::restore() {
     XSync(d_, False);
 }
 
-// Sends the given components of the keys from the first to the last of these, from a
-// description, in one request.
+// Sends the given components of the keys from the first to the last of these, from a copy of
+// the live map read under the same server grab, in one request: the keys between two lent keys
+// are written back exactly as the server holds them, and every client is told of one change
+// (a request for each run of lent keys would make every client on the display reload its
+// keymap as many times, and the typing wait for them).
 void KeymapSession::send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components) {
-    if (keys.empty()) {
-        return;
+    if (!keys.empty()) {
+        const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
+        const KeyCode first = *low;
+        const auto count = static_cast<unsigned char>(*high - *low + 1);
+        XkbMapChangesRec changes{};
+        changes.changed = static_cast<unsigned short>(components);
+        changes.first_key_sym = first;
+        changes.num_key_syms = count;
+        changes.first_key_act = first;
+        changes.num_key_acts = count;
+        changes.first_key_behavior = first;
+        changes.num_key_behaviors = count;
+        changes.first_key_explicit = first;
+        changes.num_key_explicit = count;
+        changes.first_modmap_key = first;
+        changes.num_modmap_keys = count;
+        changes.first_vmodmap_key = first;
+        changes.num_vmodmap_keys = count;
+        XkbChangeMap(d_, from, &changes);
     }
-    const auto [low, high] = std::minmax_element(keys.begin(), keys.end());
-    const KeyCode first = *low;
-    const auto count = static_cast<unsigned char>(*high - *low + 1);
-    XkbMapChangesRec changes{};
-    changes.changed = static_cast<unsigned short>(components);
-    changes.first_key_sym = first;
-    changes.num_key_syms = count;
-    changes.first_key_act = first;
-    changes.num_key_acts = count;
-    changes.first_key_behavior = first;
-    changes.num_key_behaviors = count;
-    changes.first_key_explicit = first;
-    changes.num_key_explicit = count;
-    changes.first_modmap_key = first;
-    changes.num_modmap_keys = count;
-    changes.first_vmodmap_key = first;
-    changes.num_vmodmap_keys = count;
-    XkbChangeMap(d_, from, &changes);
     XSync(d_, False);
 }
 

@@ -38,14 +38,25 @@ public:
     // Caps Lock and any latched or locked modifier would change what a key types.
     void clearLocks();
 
-    // Lends the spare keys of a segment, in one map change. The change is made on a fresh
-    // copy of the live map, so the keys between two spare keys are sent back as they are.
-    void bind(const std::vector<xkb::SpareBinding>& bindings);
+    // Levels each spare key can be lent on: 4 when the keyboard has a key type whose levels
+    // are plain, Shift, AltGr and Shift+AltGr, else 2.
+    std::size_t spareLevels(const xkb::ModifierKeys& modifiers) const;
+
+    // Whether Xlib's own lookup, on the keyboard's description as the server holds it, reads
+    // the key pressed with these modifiers as this keysym (what XLookupString gives, before any
+    // character conversion).
+    bool readsAs(std::uint32_t keycode, std::uint32_t mods, std::uint32_t keysym) const;
+
+    // Lends the spare keys of a segment, giving back those of the last one in the same
+    // change. The live map is read, changed and written back under one server grab, so a
+    // layout set by another client is never overwritten with a stale copy: only the lent keys
+    // change, the keys between them are written back as the server holds them.
+    void bind(const std::vector<xkb::SpareBinding>& bindings, const xkb::ModifierKeys& modifiers);
 
     // Gives back every key lent, whole: symbols, type, actions, behaviour, explicit components
-    // and modifier mappings as they were (a key lent carried nothing), in one map change. A
-    // key that no longer holds what was lent was rebound by someone else (a new layout): it
-    // is theirs now and left alone.
+    // and modifier mappings as they were (a key lent carried nothing), under a server grab
+    // as above. A key that no longer holds what was lent was rebound by someone else (a new
+    // layout): it is theirs now and left alone.
     void unbind();
 
     // Whether the live keymap, in the live group, still types every key of the segment as it
@@ -56,6 +67,7 @@ public:
     void restore();
 
 private:
+    std::vector<KeyCode> giveBack(XkbDescPtr live);
     void send(XkbDescPtr from, const std::vector<KeyCode>& keys, unsigned components);
 
     Display* d_;

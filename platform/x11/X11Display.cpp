@@ -53,4 +53,17 @@ unsigned long cardinal(Display* d, Window w, Atom property) {
     return value;
 }
 
+Time serverTime(Display* d) {
+    // A property changed on a window of our own comes back with the server's time.
+    const Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(d, w, PropertyChangeMask);
+    const Atom stamp = XInternAtom(d, "_TOLVANE_TIME", False);
+    XChangeProperty(d, w, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
+    XEvent event{};
+    XWindowEvent(d, w, PropertyChangeMask, &event);
+    XDestroyWindow(d, w);
+    XFlush(d);
+    return event.xproperty.time;
+}
+
 } // namespace tolvane::platform::x11

@@ -20,6 +20,22 @@ private:
     XErrorHandler previous_;
 };
 
+// While alive, the server serves no other client: what is read and written meanwhile is one
+// step for everyone else.
+class ServerGrab {
+public:
+    explicit ServerGrab(Display* d) : d_(d) { XGrabServer(d_); }
+    ~ServerGrab() {
+        XUngrabServer(d_);
+        XFlush(d_);
+    }
+    ServerGrab(const ServerGrab&) = delete;
+    ServerGrab& operator=(const ServerGrab&) = delete;
+
+private:
+    Display* d_;
+};
+
 struct DisplayCloser {
     void operator()(Display* d) const { XCloseDisplay(d); }
 };
@@ -29,5 +45,7 @@ using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 std::vector<Window> windowList(Display* d, Window w, Atom property);
 // A 32-bit property's single value (_NET_WM_PID); 0 when absent.
 unsigned long cardinal(Display* d, Window w, Atom property);
+// The server's time now, as the next event would carry it.
+Time serverTime(Display* d);
 
 } // namespace tolvane::platform::x11

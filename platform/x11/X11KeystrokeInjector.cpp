@@ -15,7 +15,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace tolvane::platform::x11 {
 
@@ -48,26 +50,29 @@ constexpr std::size_t kLongestPressBytes = 6 * 36;
 // Server time counts milliseconds.
 constexpr auto kServerTimeStep = std::chrono::milliseconds(2);
 
-class ServerGrab {
-public:
-    explicit ServerGrab(Display* d) : d_(d) { XGrabServer(d_); }
-    ~ServerGrab() {
-        XUngrabServer(d_);
-        XFlush(d_);
-    }
-    ServerGrab(const ServerGrab&) = delete;
-    ServerGrab& operator=(const ServerGrab&) = delete;
-
-private:
-    Display* d_;
-};
-
 void wipePlan(xkb::KeyPlan& plan) {
     for (xkb::PlanSegment& segment : plan.segments) {
         wipeRecords(segment.bindings);
         wipeRecords(segment.keys);
     }
     wipe(plan.untypable);
+}
+
+// The plan on the live keymap, typed only with keys that every X client reads as planned: a
+// key that also carries an editing keysym, or that Xlib's own lookup reads otherwise, gives
+// its character to a spare key.
+xkb::KeyPlan planOn(const KeymapSession& keymap, const xkb::ModifierKeys& modifiers,
+                    const KeystrokeScript& script) {
+    xkb::PlanOptions options;
+    options.spareLevels = keymap.spareLevels(modifiers);
+    options.avoidKeysCarryingBindings = true;
+    // (Xlib names an event type KeyPress: the planner's is named through auto.)
+    options.readsAsPlanned = [&](const auto& press, std::uint32_t keysym) {
+        return keymap.readsAs(press.keycode, press.mods, keysym);
+    };
+    return xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
+                               keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script,
+                               nullptr, options);
 }
 
 InjectionResult failure(std::string message) {
@@ -115,9 +120,7 @@ Preparation X11KeystrokeInjector::prepare(const KeystrokeScript& script, std::u3
         prepared.error = "La disposition du clavier ne peut pas être lue : rien n'a été tapé.";
         return prepared;
     }
-    xkb::KeyPlan plan =
-        xkb::planKeystrokes(keymap.keymap(), keymap.group(), xkb::findModifierKeys(keymap.keymap()),
-                            keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script);
+    xkb::KeyPlan plan = planOn(keymap, xkb::findModifierKeys(keymap.keymap()), script);
     prepared.untypable = plan.untypable;
     wipePlan(plan);
     return prepared;
@@ -138,7 +141,12 @@ std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {
     if (Window active = windows.activeWindow()) {
         windowsBefore_.push_back(active);
     }
-    return {};
+    // A start-up id with the time of this start, as desktop launchers give one: the window
+    // manager hands the focus to the program's window, not kept back as a window opened
+    // behind the user's back.
+    static int starts = 0;
+    return {"DESKTOP_STARTUP_ID=tolvane-" + std::to_string(getpid()) + "-" +
+            std::to_string(++starts) + "_TIME" + std::to_string(serverTime(d.get()))};
 }
 
 InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
@@ -192,9 +200,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
     }
     const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.keymap());
-    xkb::KeyPlan plan =
-        xkb::planKeystrokes(keymap.keymap(), keymap.group(), modifiers,
-                            keymap.empty(xkb::findSpareKeycodes(keymap.keymap())), script);
+    xkb::KeyPlan plan = planOn(keymap, modifiers, script);
     // The plan spells out every password: it is wiped however typing ends.
     struct PlanWiper {
         xkb::KeyPlan& plan;
@@ -271,7 +277,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                     return stop(stopRequested() ? interrupted : silent);
                 }
             }
-            keymap.bind(segment.bindings);
+            keymap.bind(segment.bindings, modifiers);
             keyboard.drain();
         }
         first = false;

@@ -57,10 +57,50 @@ int cost(std::uint32_t mods) {
     return __builtin_popcount(mods);
 }
 
+// Editing and navigation keysyms, and the keys that move between fields: what programs bind,
+// with or without Shift.
+bool isBindingSym(xkb_keysym_t sym) {
+    switch (sym) {
+    case XKB_KEY_BackSpace:
+    case XKB_KEY_Tab:
+    case XKB_KEY_ISO_Left_Tab:
+    case XKB_KEY_Linefeed:
+    case XKB_KEY_Clear:
+    case XKB_KEY_Return:
+    case XKB_KEY_Pause:
+    case XKB_KEY_Escape:
+    case XKB_KEY_Delete:
+    case XKB_KEY_KP_Enter:
+    case XKB_KEY_KP_Tab:
+        return true;
+    default:
+        // Home to Begin, Select to Break, and their keypad forms.
+        return (sym >= XKB_KEY_Home && sym <= XKB_KEY_Begin) ||
+               (sym >= XKB_KEY_Select && sym <= XKB_KEY_Break) ||
+               (sym >= XKB_KEY_KP_Home && sym <= XKB_KEY_KP_Delete);
+    }
+}
+
+bool carriesBinding(xkb_keymap* keymap, xkb_keycode_t kc, std::uint32_t group) {
+    const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, kc, group);
+    for (xkb_level_index_t level = 0; level < levels; ++level) {
+        const xkb_keysym_t* syms = nullptr;
+        const int n = xkb_keymap_key_get_syms_by_level(keymap, kc, group, level, &syms);
+        for (int i = 0; i < n; ++i) {
+            if (isBindingSym(syms[i])) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // Every keysym the layout gives on a plain, Shift, AltGr or Shift+AltGr level of the group,
-// with its cheapest key; the keypad and the modifier keys themselves left out.
+// with its cheapest key; the keypad and the modifier keys themselves left out, and the keys
+// the targets would read otherwise (Return and Tab are always read as themselves).
 std::map<xkb_keysym_t, KeyPress> keysymKeys(xkb_keymap* keymap, std::uint32_t group,
-                                            const ModifierKeys& modifiers) {
+                                            const ModifierKeys& modifiers,
+                                            const PlanOptions& options = {}) {
     std::map<xkb_keysym_t, KeyPress> keys;
     const std::uint32_t allowed = modifiers.shiftMask | modifiers.level3Mask;
     const xkb_keycode_t min = xkb_keymap_min_keycode(keymap);
@@ -85,6 +125,13 @@ std::map<xkb_keysym_t, KeyPress> keysymKeys(xkb_keymap* keymap, std::uint32_t gr
             for (std::size_t i = 0; i < n; ++i) {
                 const std::uint32_t mods = masks[i];
                 if ((mods & ~allowed) != 0) {
+                    continue;
+                }
+                const bool field = syms[0] == XKB_KEY_Return || syms[0] == XKB_KEY_Tab;
+                if (!field &&
+                    ((options.avoidKeysCarryingBindings && carriesBinding(keymap, kc, group)) ||
+                     (options.readsAsPlanned &&
+                      !options.readsAsPlanned(KeyPress{kc, mods}, syms[0])))) {
                     continue;
                 }
                 auto it = keys.find(syms[0]);
@@ -257,16 +304,43 @@ std::vector<std::uint32_t> findSpareKeycodes(xkb_keymap* keymap) {
     return spare;
 }
 
+int spareLevel(const ModifierKeys& modifiers, std::uint32_t mods) {
+    return ((mods & modifiers.shiftMask) != 0 ? 1 : 0) +
+           (modifiers.level3Mask != 0 && (mods & modifiers.level3Mask) != 0 ? 2 : 0);
+}
+
+std::vector<std::uint32_t> keysCarryingBindings(xkb_keymap* keymap, std::uint32_t group,
+                                                const ModifierKeys& modifiers) {
+    std::vector<std::uint32_t> keys;
+    for (const auto& [sym, press] : keysymKeys(keymap, group, modifiers)) {
+        const char32_t c = characterOf(sym);
+        if (c != 0 && c != U'\n' && c != U'\t' && carriesBinding(keymap, press.keycode, group) &&
+            std::find(keys.begin(), keys.end(), press.keycode) == keys.end()) {
+            keys.push_back(press.keycode);
+        }
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
 KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
                        const std::vector<std::uint32_t>& spareKeycodes,
-                       const KeystrokeScript& script, xkb_compose_table* compose) {
+                       const KeystrokeScript& script, xkb_compose_table* compose,
+                       const PlanOptions& options) {
     KeyPlan plan;
-    const std::map<xkb_keysym_t, KeyPress> bySym = keysymKeys(keymap, group, modifiers);
+    const std::map<xkb_keysym_t, KeyPress> bySym = keysymKeys(keymap, group, modifiers, options);
     const std::map<char32_t, KeyPress> direct = directKeys(bySym);
     // Worked out at the first character that needs it.
     std::optional<std::map<char32_t, DeadKeySequence>> sequences;
-    // Spare levels: plain, then Shift when there is a Shift key.
-    const std::size_t levelsPerSpare = modifiers.shiftMask != 0 ? 2 : 1;
+    // Spare levels: plain, Shift when there is a Shift key, AltGr and Shift+AltGr when asked
+    // for and there is an AltGr key.
+    std::size_t levelsPerSpare =
+        modifiers.shiftMask != 0 ? std::clamp<std::size_t>(options.spareLevels, 1, 4) : 1;
+    if (levelsPerSpare > 2 && modifiers.level3Mask == 0) {
+        levelsPerSpare = 2;
+    }
+    const std::uint32_t levelMods[4] = {0, modifiers.shiftMask, modifiers.level3Mask,
+                                        modifiers.shiftMask | modifiers.level3Mask};
     const std::size_t capacity = spareKeycodes.size() * levelsPerSpare;
 
     std::map<char32_t, KeyPress> lent; // characters bound in the current segment
@@ -288,10 +362,10 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
         const std::size_t level = slot % levelsPerSpare;
         auto& bindings = plan.segments.back().bindings;
         if (level == 0) {
-            bindings.push_back(SpareBinding{spareKeycodes[spare], {0, 0}});
+            bindings.push_back(SpareBinding{spareKeycodes[spare], {0, 0, 0, 0}});
         }
         bindings.back().keysyms[level] = keysymFor(c);
-        const KeyPress press{spareKeycodes[spare], level == 0 ? 0u : modifiers.shiftMask};
+        const KeyPress press{spareKeycodes[spare], levelMods[level]};
         lent[c] = press;
         return press;
     };
@@ -348,7 +422,7 @@ char32_t translate(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& 
                    const std::vector<SpareBinding>& bindings, const KeyPress& press) {
     for (const SpareBinding& b : bindings) {
         if (b.keycode == press.keycode) {
-            const int level = (press.mods & modifiers.shiftMask) != 0 ? 1 : 0;
+            const int level = spareLevel(modifiers, press.mods);
             return b.keysyms[level] ? characterOf(b.keysyms[level]) : 0;
         }
     }
@@ -370,7 +444,7 @@ std::u32string typeBack(xkb_keymap* keymap, std::uint32_t group, const ModifierK
         bool lent = false;
         for (const SpareBinding& b : segment.bindings) {
             if (b.keycode == key.press.keycode) {
-                sym = b.keysyms[(key.press.mods & modifiers.shiftMask) != 0 ? 1 : 0];
+                sym = b.keysyms[spareLevel(modifiers, key.press.mods)];
                 lent = true;
             }
         }

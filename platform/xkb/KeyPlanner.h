@@ -3,6 +3,7 @@
 #include "platform/Keystrokes.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,11 +36,15 @@ struct KeyPress {
     friend bool operator==(const KeyPress&, const KeyPress&) = default;
 };
 
-// A spare key lent to up to two characters: level 1 plain, level 2 with Shift (0: unused).
+// A spare key lent to up to four characters: level 1 plain, level 2 with Shift, level 3 with
+// AltGr, level 4 with Shift and AltGr (0: unused).
 struct SpareBinding {
     std::uint32_t keycode = 0;
-    std::uint32_t keysyms[2] = {0, 0};
+    std::uint32_t keysyms[4] = {0, 0, 0, 0};
 };
+
+// The level of a spare key that a press with these modifiers reads: 0 to 3.
+int spareLevel(const ModifierKeys& modifiers, std::uint32_t mods);
 
 struct PlannedKey {
     KeyPress press;
@@ -61,15 +66,38 @@ struct KeyPlan {
     std::u32string untypable; // characters no key can produce: nothing should be typed
 };
 
+struct PlanOptions {
+    // Levels lent on each spare key: 1 (plain), 2 (and Shift), or 4 (and AltGr, Shift+AltGr,
+    // where the keyboard has a four-level key type set by these modifiers). Without a Shift
+    // key, one.
+    std::size_t spareLevels = 2;
+    // Characters on keys that carry an editing or navigation keysym too (see
+    // keysCarryingBindings) are typed on spare keys.
+    bool avoidKeysCarryingBindings = false;
+    // Whether the targets read a key of the layout as the keysym planned for it; a character
+    // whose key they may read otherwise is typed on a spare key. Empty: every key is read as
+    // planned.
+    std::function<bool(const KeyPress&, std::uint32_t keysym)> readsAsPlanned;
+};
+
+// Keys that type a character on a plain, Shift, AltGr or Shift+AltGr level of the group and
+// also carry, on a level of that group, an editing or navigation keysym (Insert, Delete,
+// BackSpace, the arrows, Home, End, the page keys...). Toolkits that match their key bindings
+// on any level of a key (Xt's, xterm's Shift+Insert among them) may read such a key as the
+// binding rather than as the character.
+std::vector<std::uint32_t> keysCarryingBindings(xkb_keymap* keymap, std::uint32_t group,
+                                                const ModifierKeys& modifiers);
+
 // Plans a script on a keymap's layout (group). Characters the layout gives on a plain, Shift,
-// AltGr or Shift+AltGr level are typed with that key; the others are bound to spare keys, as
-// many at once as there are spare levels, so the keymap changes once per segment and never
-// between characters of a segment. Without spare keys, and given the compose table the
-// target applies, a character may be typed as a dead key of the layout followed by a base key,
-// a second dead key or Space, as that table composes them.
+// AltGr or Shift+AltGr level are typed with that key, when the targets read it as planned; the
+// others are bound to spare keys, as many at once as there are spare levels, so the keymap
+// changes once per segment and never between characters of a segment. Without spare keys, and given
+// the compose table the target applies, a character may be typed as a dead key of the layout
+// followed by a base key, a second dead key or Space, as that table composes them.
 KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
                        const std::vector<std::uint32_t>& spareKeycodes,
-                       const KeystrokeScript& script, xkb_compose_table* compose = nullptr);
+                       const KeystrokeScript& script, xkb_compose_table* compose = nullptr,
+                       const PlanOptions& options = {});
 
 // The character a planned press produces on the keymap with the segment's bindings in place;
 // 0 when none. The inverse of the planner, for checking it.

@@ -242,6 +242,30 @@ TEST_P(Interruptions, KeyHeldMidDeliveryStops) {
         << result.error;
 }
 
+// A layout another client sets mid-delivery stops it and is the one the keyboard keeps: the
+// keys lent are not written back over it.
+TEST_P(Interruptions, LayoutSetMidDeliveryIsKept) {
+    run("setxkbmap fr");
+    const std::string fr = e2e::keymapDump();
+    run(std::string("setxkbmap ") + GetParam());
+    injector_.beforeLaunch();
+    const auto target = launcher_.startTextEditor();
+    ASSERT_TRUE(target.started) << target.error;
+    started_.push_back(target.pid);
+    auto change = std::async(std::launch::async, [] {
+        waitForEditor();
+        sleepMs(800);
+        run("setxkbmap fr");
+    });
+    const auto result = injector_.typeInto(target, longScript());
+    change.wait();
+    EXPECT_FALSE(result.complete);
+    EXPECT_NE(result.error.find("La disposition du clavier a changé"), std::string::npos)
+        << result.error;
+    EXPECT_EQ(e2e::keymapDump(), fr);
+    run(std::string("setxkbmap ") + GetParam());
+}
+
 // Killed outright, the typing process leaves no key down: the server only ever received
 // whole presses. (The keys lent at that moment stay lent: nothing is left to give them back.)
 TEST_P(Interruptions, SigkillLeavesNoKeyDown) {

@@ -1,3 +1,4 @@
+#include "fakes/FakePlatform.h"
 #include "platform/qt/QtClipboard.h"
 
 #include <QClipboard>
@@ -61,13 +62,20 @@ TEST_P(ManagedClipboard, TheEraserIsAskedWithOurExactText) {
     if (QGuiApplication::clipboard()->ownsClipboard()) {
         GTEST_SKIP() << "this platform reports every clipboard as ours";
     }
+    tolvane::fakes::CallLog log;
+    tolvane::fakes::FakeMessageBox box(log);
     {
-        QtClipboard clipboard(60000, &eraser);
+        QtClipboard clipboard(60000, &eraser, &box);
         clipboard.setSecretText("zoé\tclé-7€Z\n");
+        clipboard.clearIfOurs(); // the delay is over
     }
-    ASSERT_EQ(eraser.asked, std::vector<std::string>{"zoé\tclé-7€Z\n"});
-    const bool erased = GetParam() != ClipboardEraser::Result::Unavailable;
-    EXPECT_EQ(QGuiApplication::clipboard()->text().isEmpty(), !erased);
+    // An owner that did not answer is asked again, and the end says what may be left.
+    const bool unanswered = GetParam() == ClipboardEraser::Result::Unanswered;
+    EXPECT_EQ(eraser.asked, std::vector<std::string>(unanswered ? 2 : 1, "zoé\tclé-7€Z\n"));
+    EXPECT_EQ(box.calls.size(), unanswered ? 1u : 0u);
+    // Only without an eraser does the toolkit clear it (the fake eraser clears nothing).
+    EXPECT_EQ(QGuiApplication::clipboard()->text().isEmpty(),
+              GetParam() == ClipboardEraser::Result::Unavailable);
     QGuiApplication::clipboard()->clear();
 }
 
@@ -77,6 +85,8 @@ std::string answerName(const ::testing::TestParamInfo<ClipboardEraser::Result>& 
         return "erased";
     case ClipboardEraser::Result::NotHeld:
         return "not_held";
+    case ClipboardEraser::Result::Unanswered:
+        return "unanswered";
     default:
         return "unavailable";
     }
@@ -85,6 +95,7 @@ std::string answerName(const ::testing::TestParamInfo<ClipboardEraser::Result>& 
 INSTANTIATE_TEST_SUITE_P(Answers, ManagedClipboard,
                          ::testing::Values(ClipboardEraser::Result::Erased,
                                            ClipboardEraser::Result::NotHeld,
+                                           ClipboardEraser::Result::Unanswered,
                                            ClipboardEraser::Result::Unavailable),
                          answerName);
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tolvane::platform::linux_desktop::CanberraSound;
@@ -27,6 +28,52 @@ private:
     fs::path path_;
 };
 
+// GIO reads the XDG folders once per process: each case asks in a new process of its own (the
+// test run again up to here), with the folders of the case, and says what it found.
+void expectInFreshProcess(const fs::path& home,
+                          const std::vector<std::pair<const char*, std::string>>& env,
+                          std::vector<std::string> (*ask)(), const std::vector<std::string>& want) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (chdir(home.c_str()) != 0) {
+                std::exit(2);
+            }
+            setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+            setenv("XDG_CONFIG_DIRS", (home / "none").c_str(), 1);
+            setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+            setenv("XDG_DATA_DIRS", (home / "system").c_str(), 1);
+            unsetenv("XDG_CURRENT_DESKTOP");
+            for (const auto& [name, value] : env) {
+                setenv(name, value.c_str(), 1);
+            }
+            const auto got = ask();
+            std::cerr << "found:";
+            for (const auto& word : got) {
+                std::cerr << " [" << word << "]";
+            }
+            std::cerr << "\n";
+            fs::remove_all(home);
+            std::exit(got == want ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+std::vector<std::string> editorCommand() {
+    return ProcessLauncher::textEditorCommand();
+}
+
+// Files of a case, by their path below its home.
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+void write(const fs::path& home, const Files& files) {
+    for (const auto& [path, body] : files) {
+        fs::create_directories((home / path).parent_path());
+        std::ofstream(home / path) << body;
+        fs::permissions(home / path, fs::perms::owner_exec, fs::perm_options::add);
+    }
+}
+
 struct EditorCase {
     const char* name;
     const char* exec;
@@ -41,19 +88,14 @@ class TextEditor : public ::testing::TestWithParam<EditorCase> {};
 
 TEST_P(TextEditor, TheDefaultForTextPlainWithoutFieldCodes) {
     const TempDir dir;
-    fs::create_directories(dir.path() / "config");
-    fs::create_directories(dir.path() / "data/applications");
-    std::ofstream(dir.path() / "config/mimeapps.list")
-        << "[Added Associations]\ntext/plain=other.desktop;\n"
-        << "[Default Applications]\ntext/plain=missing.desktop;my-editor.desktop;\n";
-    std::ofstream(dir.path() / "data/applications/my-editor.desktop")
-        << "[Desktop Entry]\nName=Mine\nExec=" << GetParam().exec << "\n[Desktop Action x]\n"
-        << "Exec=/bin/false\n";
-    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
-    setenv("XDG_CONFIG_DIRS", (dir.path() / "none").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir.path() / "data").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (dir.path() / "none").c_str(), 1);
-    EXPECT_EQ(ProcessLauncher::textEditorCommand(), GetParam().command);
+    write(dir.path(),
+          {{"config/mimeapps.list", "[Added Associations]\ntext/plain=other.desktop;\n"
+                                    "[Default Applications]\ntext/plain=missing.desktop;"
+                                    "my-editor.desktop;\n"},
+           {"data/applications/my-editor.desktop",
+            std::string("[Desktop Entry]\nType=Application\nName=Mine\nExec=") + GetParam().exec +
+                "\n[Desktop Action x]\nExec=/bin/false\n"}});
+    expectInFreshProcess(dir.path(), {}, editorCommand, GetParam().command);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -78,63 +120,141 @@ INSTANTIATE_TEST_SUITE_P(
                    {"/usr/bin/mousepad", "--disable-server"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Entries that are not a plain windowed editor ready to run are passed over.
-TEST(TextEditorEntries, TerminalHiddenAndMissingTryExecAreSkipped) {
+// Which entry is the text editor: the desktop's rules for MIME lists and entries.
+struct ChoiceCase {
+    const char* name;
+    Files files;
+    std::vector<std::pair<const char*, std::string>> env;
+    std::vector<std::string> command;
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TextEditorChoice : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(TextEditorChoice, FollowsTheDesktopsRules) {
     const TempDir dir;
-    fs::create_directories(dir.path() / "config");
-    fs::create_directories(dir.path() / "data/applications");
-    fs::create_directories(dir.path() / "system/applications");
-    std::ofstream(dir.path() / "config/mimeapps.list")
-        << "[Default Applications]\ntext/plain=term.desktop;hidden.desktop;tryexec.desktop;"
-           "good.desktop\n";
-    const std::pair<const char*, const char*> entries[] = {
-        {"term.desktop", "Exec=/bin/true --terminal\nTerminal=true\n"},
-        {"hidden.desktop", "Exec=/bin/true --hidden\nHidden=true\n"},
-        {"tryexec.desktop", "Exec=/bin/true --tryexec\nTryExec=/nonexistent/editor\n"},
-        {"good.desktop", "Exec=/bin/true --good\nTryExec=true\n"}};
-    for (const auto& [name, body] : entries) {
-        std::ofstream(dir.path() / "data/applications" / name)
-            << "[Desktop Entry]\nType=Application\nName=X\n"
-            << body;
+    write(dir.path(), GetParam().files);
+    expectInFreshProcess(dir.path(), GetParam().env, editorCommand, GetParam().command);
+}
+
+std::string entry(const std::string& body) {
+    return "[Desktop Entry]\nType=Application\nName=X\n" + body + "\n";
+}
+
+const std::string textPlainDefault = "[Default Applications]\ntext/plain=";
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, TextEditorChoice,
+    ::testing::Values(
+        // Entries that are not a windowed editor ready to run are passed over; an entry of the
+        // user's hides the system's of that id.
+        ChoiceCase{
+            "hidden_terminal_missing_tryexec",
+            {{"config/mimeapps.list",
+              textPlainDefault + "hidden.desktop;tryexec.desktop;term.desktop\n"},
+             {"data/applications/hidden.desktop", entry("Exec=/bin/true --h\nHidden=true")},
+             {"system/applications/hidden.desktop", entry("Exec=/bin/true --system")},
+             {"data/applications/tryexec.desktop",
+              entry("Exec=/bin/true --t\nTryExec=/nonexistent/editor")},
+             {"data/applications/term.desktop",
+              entry("Exec=/bin/true --term\nTerminal=true\nMimeType=text/plain;")},
+             {"system/applications/good.desktop",
+              entry("Exec=/bin/true --good\nTryExec=true\nMimeType=text/plain;")},
+             {"system/applications/mimeinfo.cache", "[MIME Cache]\ntext/plain=good.desktop;\n"}},
+            {},
+            {"/bin/true", "--good"}},
+        ChoiceCase{"blanks_around_equals",
+                   {{"config/mimeapps.list", "[Default Applications]\ntext/plain = ed.desktop\n"},
+                    {"data/applications/ed.desktop", entry("Exec = /bin/true --spaced")}},
+                   {},
+                   {"/bin/true", "--spaced"}},
+        ChoiceCase{"the_desktops_own_list_first",
+                   {{"config/mimeapps.list", textPlainDefault + "all.desktop\n"},
+                    {"config/kde-mimeapps.list", textPlainDefault + "kde.desktop\n"},
+                    {"data/applications/all.desktop", entry("Exec=/bin/true --all")},
+                    {"data/applications/kde.desktop", entry("Exec=/bin/true --kde")}},
+                   {{"XDG_CURRENT_DESKTOP", "KDE"}},
+                   {"/bin/true", "--kde"}},
+        ChoiceCase{"removed_association",
+                   {{"config/mimeapps.list", "[Removed Associations]\ntext/plain=first.desktop;\n"},
+                    {"system/applications/first.desktop",
+                     entry("Exec=/bin/true --first\nMimeType=text/plain;")},
+                    {"system/applications/second.desktop",
+                     entry("Exec=/bin/true --second\nMimeType=text/plain;")},
+                    {"system/applications/mimeinfo.cache",
+                     "[MIME Cache]\ntext/plain=first.desktop;second.desktop;\n"}},
+                   {},
+                   {"/bin/true", "--second"}},
+        ChoiceCase{"id_from_a_subfolder",
+                   {{"config/mimeapps.list", textPlainDefault + "kde4-ed.desktop\n"},
+                    {"system/applications/kde4/ed.desktop", entry("Exec=/bin/true --kde4")}},
+                   {},
+                   {"/bin/true", "--kde4"}},
+        // An empty PATH entry is not the current folder, here as when the program starts.
+        ChoiceCase{"empty_path_entry",
+                   {{"config/mimeapps.list", textPlainDefault + "ed.desktop\n"},
+                    {"data/applications/ed.desktop", entry("Exec=ed-here")},
+                    {"ed-here", "#!/bin/sh\n"}},
+                   {{"PATH", ":"}},
+                   {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+std::vector<std::string> declaredNames() {
+    auto names = ProcessLauncher::textEditor().declaredNames;
+    names.push_back("--");
+    for (auto& name : tolvane::platform::linux_desktop::declaredWindowNamesOf("/bin/true")) {
+        names.push_back(name);
     }
-    // The system's entry of the same name is hidden by the user's.
-    std::ofstream(dir.path() / "system/applications/hidden.desktop")
-        << "[Desktop Entry]\nType=Application\nName=X\nExec=/bin/true --system\n";
-    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
-    setenv("XDG_CONFIG_DIRS", (dir.path() / "none").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir.path() / "data").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (dir.path() / "system").c_str(), 1);
-    EXPECT_EQ(ProcessLauncher::textEditorCommand(),
-              (std::vector<std::string>{"/bin/true", "--good"}));
+    std::sort(names.begin() + static_cast<long>(names.size()) - 3, names.end());
+    return names;
 }
 
 // The names an entry declares for its program's windows: the editor's, and those of the entries
 // that run a program started by its path; an entry of the user's hides the system's of that id.
 TEST(TextEditorEntries, TheEntriesTellTheNamesOfTheirWindows) {
     const TempDir dir;
-    fs::create_directories(dir.path() / "config");
-    fs::create_directories(dir.path() / "data/applications");
-    fs::create_directories(dir.path() / "system/applications");
-    std::ofstream(dir.path() / "config/mimeapps.list")
-        << "[Default Applications]\ntext/plain=my-editor.desktop\n";
-    const std::pair<const char*, const char*> entries[] = {
-        {"data/applications/my-editor.desktop", "Exec=/bin/true %U\nStartupWMClass=MyEd\n"},
-        {"system/applications/calc.desktop", "Exec=true --calc\n"},
-        {"data/applications/hidden.desktop", "Exec=/bin/false\n"},
-        {"system/applications/hidden.desktop", "Exec=/bin/true\n"},
-        {"system/applications/other.desktop", "Exec=/bin/false\nStartupWMClass=Other\n"}};
-    for (const auto& [name, body] : entries) {
-        std::ofstream(dir.path() / name) << "[Desktop Entry]\nType=Application\nName=X\n" << body;
+    write(dir.path(),
+          {{"config/mimeapps.list", textPlainDefault + "my-editor.desktop\n"},
+           {"data/applications/my-editor.desktop", entry("Exec=/bin/true %U\nStartupWMClass=MyEd")},
+           {"system/applications/calc.desktop", entry("Exec=true --calc")},
+           {"data/applications/hidden.desktop", entry("Exec=/bin/false")},
+           {"system/applications/hidden.desktop", entry("Exec=/bin/true")},
+           {"system/applications/other.desktop", entry("Exec=/bin/false\nStartupWMClass=Other")}});
+    expectInFreshProcess(
+        dir.path(), {}, declaredNames,
+        (std::vector<std::string>{"my-editor", "MyEd", "--", "MyEd", "calc", "my-editor"}));
+}
+
+std::vector<std::string> spreadsheets() {
+    using tolvane::platform::Spreadsheet;
+    ProcessLauncher launcher;
+    std::vector<std::string> kinds;
+    for (const char* path :
+         {"/opt/x/localc", "/opt/x/gnumeric", "/bin/true", "/bin/false", "/bin/sh"}) {
+        const Spreadsheet kind = launcher.spreadsheetAt(path);
+        kinds.push_back(kind == Spreadsheet::LibreOffice ? "LibreOffice"
+                        : kind == Spreadsheet::Gnumeric  ? "Gnumeric"
+                        : kind == Spreadsheet::Other     ? "Other"
+                                                         : "None");
     }
-    setenv("XDG_CONFIG_HOME", (dir.path() / "config").c_str(), 1);
-    setenv("XDG_CONFIG_DIRS", (dir.path() / "none").c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir.path() / "data").c_str(), 1);
-    setenv("XDG_DATA_DIRS", (dir.path() / "system").c_str(), 1);
-    EXPECT_EQ(ProcessLauncher::textEditor().declaredNames,
-              (std::vector<std::string>{"my-editor", "MyEd"}));
-    auto names = tolvane::platform::linux_desktop::declaredWindowNamesOf("/bin/true");
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"MyEd", "calc", "my-editor"}));
+    return kinds;
+}
+
+// A spreadsheet by its name, or by an entry that runs it as it is started (no argument of its
+// own) and counts it among the spreadsheets.
+TEST(Spreadsheets, ByNameOrByTheirEntry) {
+    const TempDir dir;
+    write(dir.path(),
+          {{"data/applications/sheet.desktop",
+            entry("Exec=/bin/true %U\nCategories=Office;Spreadsheet;")},
+           {"data/applications/calc.desktop",
+            entry("Exec=/bin/false --calc\nCategories=Spreadsheet;")},
+           {"data/applications/shell.desktop", entry("Exec=/bin/sh\nCategories=Utility;")}});
+    expectInFreshProcess(dir.path(), {}, spreadsheets,
+                         {"LibreOffice", "Gnumeric", "Other", "None", "None"});
 }
 
 TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {

@@ -105,6 +105,36 @@ TEST_P(KeyPlannerTest, MoreCharactersThanSpareKeysSplitIntoSegments) {
     expectRoundTrip(script, plan);
 }
 
+// A key the targets would read otherwise gives its character to a spare key; spare keys are
+// lent on four levels where the layout has AltGr.
+TEST_P(KeyPlannerTest, KeysReadOtherwiseGiveTheirCharactersToSpareKeys) {
+    KeystrokeScript script;
+    tolvane::delivery::appendLiteral(script, U"aAzZ-ЖжΩω€");
+    PlanOptions options;
+    options.spareLevels = 4;
+    options.readsAsPlanned = [](const KeyPress&, std::uint32_t keysym) {
+        return keysym != XKB_KEY_a && keysym != XKB_KEY_A;
+    };
+    const KeyPlan plan =
+        planKeystrokes(keymap_.get(), 0, modifiers_, spares_, script, nullptr, options);
+    expectRoundTrip(script, plan);
+    ASSERT_EQ(plan.segments.size(), 1u);
+    const auto& bindings = plan.segments[0].bindings;
+    std::u32string lent;
+    for (const PlannedKey& key : plan.segments[0].keys) {
+        if (std::any_of(bindings.begin(), bindings.end(),
+                        [&](const auto& b) { return b.keycode == key.press.keycode; })) {
+            lent += key.character;
+        }
+    }
+    EXPECT_NE(lent.find(U'a'), std::u32string::npos);
+    EXPECT_NE(lent.find(U'A'), std::u32string::npos);
+    EXPECT_EQ(lent.find_first_of(U"zZ-"), std::u32string::npos);
+    // Every level of a spare key is used before the next key is lent.
+    const std::size_t levels = modifiers_.level3Mask ? 4 : 2;
+    EXPECT_EQ(bindings.size(), (lent.size() + levels - 1) / levels);
+}
+
 TEST_P(KeyPlannerTest, ControlCharactersAreUntypable) {
     KeystrokeScript script;
     tolvane::delivery::appendLiteral(script, U"a\u0001b\u007F");
@@ -195,3 +225,105 @@ TEST(SpareKeys, NeoNumLockKeyIsNotLent) {
     EXPECT_EQ(std::count(spares.begin(), spares.end(), hyper), 0);
     EXPECT_GE(spares.size(), 8u);
 }
+
+// A block freed while a plan is made is looked through for the password, in UTF-8 and UTF-32
+// (keysyms of Latin characters are their code points): buffers that held it are wiped first.
+#include "platform/Wipe.h"
+#include "platform/portal/PortalKeys.h"
+#include "platform/wayland/VirtualKeymap.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <malloc.h>
+#include <new>
+
+namespace {
+
+// Not on the heap: only the code looked at puts copies there.
+constexpr std::u32string_view kMarker = U"Mq7#Zx2!Kp9&wé";
+constexpr std::string_view kMarkerUtf8 = "Mq7#Zx2!Kp9&wé";
+std::atomic<bool> looking{false};
+std::atomic<int> blocksHoldingIt{0};
+
+void lookThrough(void* block) {
+    if (!block || !looking.load()) {
+        return;
+    }
+    const std::size_t size = malloc_usable_size(block);
+    const auto holds = [&](const void* needle, std::size_t length) {
+        return memmem(block, size, needle, length) != nullptr;
+    };
+    if (holds(kMarkerUtf8.data(), kMarkerUtf8.size()) ||
+        holds(kMarker.data(), kMarker.size() * sizeof(char32_t))) {
+        ++blocksHoldingIt;
+    }
+}
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (void* block = std::malloc(size ? size : 1)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept {
+    lookThrough(block);
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    lookThrough(block);
+    std::free(block);
+}
+
+namespace {
+
+TEST(FreedMemory, NoPlanLeavesThePasswordInWhatItFrees) {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
+    const xkb_rule_names names{"evdev", "pc105", "us", "", ""};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    char* text = xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
+    const tolvane::platform::portal::UserKeyboard keyboard{text, false, 0, 0};
+    free(text);
+    // Built in place: no copy of the password is freed before the plans are looked at.
+    KeystrokeScript script(2);
+    script[0].text.reserve(2 * kMarker.size());
+    script[0].text.append(kMarker).append(kMarker);
+    script[1].kind = tolvane::platform::KeyAction::Kind::Enter;
+    const std::pair<const char*, std::function<void()>> plans[] = {
+        {"x11",
+         [&] {
+             KeyPlan plan = planKeystrokes(keymap.get(), 0, findModifierKeys(keymap.get()),
+                                           findSpareKeycodes(keymap.get()), script);
+             for (auto& segment : plan.segments) {
+                 tolvane::platform::wipeRecords(segment.keys);
+                 tolvane::platform::wipeRecords(segment.bindings);
+             }
+         }},
+        {"portal",
+         [&] {
+             auto plan = tolvane::platform::portal::planPortalKeys(keyboard, script);
+             tolvane::platform::wipeRecords(plan.keys);
+         }},
+        {"wayland", [&] {
+             auto plan = tolvane::platform::wayland::planVirtualKeys(script);
+             for (auto& segment : plan.segments) {
+                 tolvane::platform::wipe(segment.keymap);
+                 tolvane::platform::wipeRecords(segment.keys);
+             }
+         }}};
+    for (const auto& [backend, plan] : plans) {
+        blocksHoldingIt = 0;
+        looking = true;
+        plan();
+        looking = false;
+        EXPECT_EQ(blocksHoldingIt.load(), 0) << backend;
+    }
+}
+
+} // namespace

@@ -1,6 +1,7 @@
 // Every layout and variant xkeyboard-config ships (evdev rules), planned without a display:
 // spare keys carry nothing, every character of the alphabet and of names in several scripts
-// is planned or reported untypable, and the plan types back exactly the script.
+// is planned or reported untypable, and the plan types back exactly the script, on four
+// levels of the spare keys and never on a key that also carries an editing keysym.
 #include "delivery/Scripts.h"
 #include "engine/CharacterClasses.h"
 #include "platform/xkb/KeyPlanner.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -88,6 +90,8 @@ TEST(LayoutSweep, EveryShippedLayoutPlansExactly) {
     xkb_context_set_log_level(context.get(), XKB_LOG_LEVEL_CRITICAL);
     std::size_t tested = 0, withUntypable = 0, skipped = 0;
     std::vector<std::string> failed;
+    std::string carrying; // layouts with keys that carry editing keysyms too, and how many
+    std::map<std::string, std::size_t> carried;
     for (const LayoutName& name : layouts) {
         std::optional<KeymapPtr> compiled = shipped(context.get(), name);
         if (!compiled) {
@@ -115,13 +119,27 @@ TEST(LayoutSweep, EveryShippedLayoutPlansExactly) {
                 break;
             }
         }
-        const KeyPlan plan = planKeystrokes(keymap.get(), 0, modifiers, spares, script);
+        const std::vector<std::uint32_t> carrier = keysCarryingBindings(keymap.get(), 0, modifiers);
+        if (!carrier.empty()) {
+            carried[describe(name)] = carrier.size();
+            carrying += " " + describe(name) + " " + std::to_string(carrier.size());
+        }
+        PlanOptions options;
+        options.spareLevels = 4;
+        options.avoidKeysCarryingBindings = true;
+        const KeyPlan plan =
+            planKeystrokes(keymap.get(), 0, modifiers, spares, script, nullptr, options);
         std::u32string typed;
         for (const PlanSegment& segment : plan.segments) {
             if (segment.bindings.size() > spares.size()) {
                 fault = "more bindings than spare keys";
             }
             for (const PlannedKey& key : segment.keys) {
+                if (key.character != U'\n' && key.character != U'\t' &&
+                    std::count(carrier.begin(), carrier.end(), key.press.keycode)) {
+                    fault = "keycode " + std::to_string(key.press.keycode) +
+                            " carries an editing keysym too";
+                }
                 if (translate(keymap.get(), 0, modifiers, segment.bindings, key.press) !=
                     key.character) {
                     fault = "keycode " + std::to_string(key.press.keycode) + " does not type U+" +
@@ -150,6 +168,11 @@ TEST(LayoutSweep, EveryShippedLayoutPlansExactly) {
     std::printf("layouts and variants: %zu listed, %zu without symbols, %zu tested, %zu with "
                 "untypable characters, %zu failed\n",
                 layouts.size(), skipped, tested, withUntypable, failed.size());
+    std::printf("keys typing a character that also carry an editing keysym, in %zu layouts:%s\n",
+                carried.size(), carrying.c_str());
+    EXPECT_EQ(carried.count("us"), 0u);
+    EXPECT_EQ(carried.count("fr"), 0u);
+    EXPECT_GT(carried["de(neo)"], 0u);
     for (const std::string& f : failed) {
         ADD_FAILURE() << f;
     }

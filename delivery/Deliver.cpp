@@ -61,6 +61,35 @@ std::vector<std::u32string_view> fields(std::u32string_view line) {
 
 constexpr std::size_t kNamesShown = 3;
 
+// What a spreadsheet still changes in typed text, and where the person turns it off.
+std::string spreadsheetNote(platform::Spreadsheet spreadsheet) {
+    using platform::Spreadsheet;
+    const std::string libreOffice =
+        "LibreOffice Calc : Outils > Options d'AutoCorrection (onglets « Options » et "
+        "« Options linguistiques ») et Outils > AutoSaisie";
+    const std::string gnumeric = "Gnumeric : Outils > Correction automatique et Affichage > "
+                                 "Propriétés de la vue (« Complétion automatique »)";
+    std::string where;
+    switch (spreadsheet) {
+    case Spreadsheet::LibreOffice:
+        where = libreOffice;
+        break;
+    case Spreadsheet::Gnumeric:
+        where = gnumeric;
+        break;
+    default:
+        where = libreOffice + " ; " + gnumeric;
+        break;
+    }
+    return "Le programme choisi est un tableur. Les champs qu'il lirait comme une formule ou un "
+           "nombre (un mot de passe qui commence par « + » ou « = », un code tout en chiffres) "
+           "y sont tapés de façon qu'il les garde comme du texte. Mais sa correction "
+           "automatique et sa saisie semi-automatique changent encore le texte tapé "
+           "(apostrophes et guillemets, majuscules en début de mot, tirets, mots complétés "
+           "d'après la colonne) : pour que le texte arrive tel quel, désactivez-les dans " +
+           where + ".";
+}
+
 } // namespace
 
 std::string describeUntypable(const DeliveryRequest& request, std::u32string_view untypable) {
@@ -140,9 +169,11 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
         return std::string("Aucun programme n'a été choisi : cliquez sur « Vers un autre "
                            "programme » pour en choisir un.");
     }
+    const platform::Spreadsheet spreadsheet =
+        editor ? platform::Spreadsheet::None : services.launcher.spreadsheetAt(request.programPath);
     KeystrokeScript script =
         editor ? notepadScript(request.lines, request.titles, request.countText, request.count)
-               : otherProgramScript(request.lines, request.titles);
+               : otherProgramScript(request.lines, request.titles, spreadsheet);
     // The script holds every password: nothing of it stays in memory once typed.
     struct ScriptWiper {
         KeystrokeScript& script;
@@ -181,6 +212,14 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
         paste = true;
     }
 
+    if (spreadsheet != platform::Spreadsheet::None &&
+        !(request.spreadsheetNoted && *request.spreadsheetNoted)) {
+        services.messages.show(spreadsheetNote(spreadsheet), platform::MessageIcon::Information,
+                               platform::MessageButtons::Ok, "Tableur");
+        if (request.spreadsheetNoted) {
+            *request.spreadsheetNoted = true;
+        }
+    }
     const std::vector<std::string> environment = services.injector.beforeLaunch();
     if (paste) {
         // Put there before the editor starts, while this program's window has the focus,

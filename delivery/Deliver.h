@@ -21,6 +21,9 @@ struct DeliveryRequest {
     std::optional<std::u32string> titles; // the column-title line, when asked for
     std::u32string countText;             // the count box as shown
     std::int64_t count = 0;
+    // The window's record that it has shown the note about spreadsheets, shown once per
+    // window before the first delivery into one; none: shown at every such delivery.
+    bool* spreadsheetNoted = nullptr;
 };
 
 struct DeliveryServices {

@@ -3,10 +3,15 @@
 #include "engine/CharacterClasses.h"
 #include "engine/Generator.h"
 #include "platform/Version.h"
+#include "platform/Wipe.h"
+
+#include <algorithm>
 
 namespace tolvane::delivery {
 
 namespace {
+
+using platform::wipe;
 
 void appendKey(KeystrokeScript& script, KeyAction::Kind kind) {
     script.push_back(KeyAction{kind, {}});
@@ -16,16 +21,55 @@ std::u32string ascii(const std::string& text) {
     return std::u32string(text.begin(), text.end());
 }
 
+// A line into a spreadsheet: each field read as something else than text goes as text.
+void appendCells(KeystrokeScript& script, std::u32string_view line, Spreadsheet spreadsheet) {
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find(U'\t', start);
+        const std::u32string_view field = line.substr(start, tab - start);
+        if (!readAsOtherThanText(field)) {
+            appendLiteral(script, field);
+        } else if (spreadsheet == Spreadsheet::LibreOffice) {
+            std::u32string formula;
+            formula.reserve(2 * field.size() + 3); // no copy of the field left behind
+            formula = U"=\"";
+            for (char32_t c : field) {
+                formula += c;
+                if (c == U'"') {
+                    formula += c;
+                }
+            }
+            formula += U'"';
+            appendLiteral(script, formula);
+            wipe(formula);
+        } else {
+            appendLiteral(script, U"'");
+            appendLiteral(script, field);
+        }
+        if (tab == std::u32string_view::npos) {
+            return;
+        }
+        appendKey(script, KeyAction::Kind::Tab);
+        start = tab + 1;
+    }
+}
+
 // The optional title line, then every line, each ended by Enter.
 void appendRows(KeystrokeScript& script, const std::vector<std::u32string>& lines,
-                const std::optional<std::u32string>& titleLine) {
-    if (titleLine) {
-        appendLiteral(script, *titleLine);
+                const std::optional<std::u32string>& titleLine,
+                Spreadsheet spreadsheet = Spreadsheet::None) {
+    const auto append = [&](std::u32string_view line) {
+        if (spreadsheet == Spreadsheet::None) {
+            appendLiteral(script, line);
+        } else {
+            appendCells(script, line, spreadsheet);
+        }
         appendKey(script, KeyAction::Kind::Enter);
+    };
+    if (titleLine) {
+        append(*titleLine);
     }
     for (const auto& line : lines) {
-        appendLiteral(script, line);
-        appendKey(script, KeyAction::Kind::Enter);
+        append(line);
     }
 }
 
@@ -84,10 +128,40 @@ KeystrokeScript notepadScript(const std::vector<std::u32string>& lines,
 }
 
 KeystrokeScript otherProgramScript(const std::vector<std::u32string>& lines,
-                                   const std::optional<std::u32string>& titleLine) {
+                                   const std::optional<std::u32string>& titleLine,
+                                   Spreadsheet spreadsheet) {
     KeystrokeScript script;
-    appendRows(script, lines, titleLine);
+    appendRows(script, lines, titleLine, spreadsheet);
     return script;
+}
+
+bool readAsOtherThanText(std::u32string_view field) {
+    if (field.empty()) {
+        return false;
+    }
+    if (std::u32string_view(U"=+-@'#").find(field.front()) != std::u32string_view::npos) {
+        return true;
+    }
+    // A truth value, in English or French.
+    for (std::u32string_view word : {U"true", U"false", U"vrai", U"faux"}) {
+        if (field.size() == word.size() &&
+            std::equal(field.begin(), field.end(), word.begin(), [](char32_t a, char32_t b) {
+                return (a >= U'A' && a <= U'Z' ? a + (U'a' - U'A') : a) == b;
+            })) {
+            return true;
+        }
+    }
+    // Digits with what numbers, dates, times, fractions, percentages and amounts hold.
+    constexpr std::u32string_view numberSigns = U" .,:;/-+%()$€£eE";
+    bool digit = false;
+    for (char32_t c : field) {
+        if (c >= U'0' && c <= U'9') {
+            digit = true;
+        } else if (numberSigns.find(c) == std::u32string_view::npos) {
+            return false;
+        }
+    }
+    return digit;
 }
 
 std::u32string clipboardText(const std::vector<std::u32string>& lines) {

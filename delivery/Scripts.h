@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Keystrokes.h"
+#include "platform/ProgramLauncher.h"
 
 #include <cstdint>
 #include <optional>
@@ -30,9 +31,22 @@ KeystrokeScript notepadScript(const std::vector<std::u32string>& lines,
                               const std::optional<std::u32string>& titleLine,
                               std::u32string_view countText, std::int64_t count);
 
-// The other-program route: optional titles, then every line, each ended by Enter.
+using platform::Spreadsheet;
+
+// The other-program route: optional titles, then every line, each ended by Enter. Into a
+// spreadsheet, each field it would read as a formula or a number is typed so that the cell
+// keeps it as text: behind the text mark "'", which the cell does not keep; into LibreOffice
+// Calc, which keeps the mark before what it does not read as a number ("'+x" stays so), as
+// the formula ="…" that gives the text.
 KeystrokeScript otherProgramScript(const std::vector<std::u32string>& lines,
-                                   const std::optional<std::u32string>& titleLine);
+                                   const std::optional<std::u32string>& titleLine,
+                                   Spreadsheet spreadsheet = Spreadsheet::None);
+
+// Whether a spreadsheet may read the field as something else than text: a formula (it starts
+// with = + - @), a number, date, time, percentage or amount (digits with signs, separators,
+// blanks, currency), a truth value, an error value (#…), or a field that starts with the
+// text mark itself.
+bool readAsOtherThanText(std::u32string_view field);
 
 // The clipboard route: one line per row, fields Tab-separated, no banner.
 std::u32string clipboardText(const std::vector<std::u32string>& lines);

@@ -18,6 +18,9 @@ struct LaunchResult {
     std::vector<std::string> declaredNames;
 };
 
+// The spreadsheet a program is, for the keys that make it keep a field as text.
+enum class Spreadsheet { None, LibreOffice, Gnumeric, Other };
+
 // Starts programs with a normal window, without waiting for them.
 class ProgramLauncher {
 public:
@@ -28,6 +31,9 @@ public:
     // The program at this path, started directly (no shell).
     virtual LaunchResult startProgram(const std::string& path,
                                       const std::vector<std::string>& environment = {}) = 0;
+    // Which spreadsheet the program at this path is, by its name or its desktop entry; None
+    // for any other program.
+    virtual Spreadsheet spreadsheetAt(const std::string&) { return Spreadsheet::None; }
     // No more keystrokes are meant for this program: it is reaped whenever it ends.
     virtual void release(const LaunchResult& started) = 0;
 };

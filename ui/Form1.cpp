@@ -202,8 +202,8 @@ void Form1::Combo3_Click() {
 void Form1::Command1_Click() {
     services_.sound.playAsync("notify.wav");
     generating_ = true;
-    const GenerationOutcome outcome =
-        generateAndDeliver(ReadSettings(), chosenProgram_, *ui_->List1, services_);
+    const GenerationOutcome outcome = generateAndDeliver(
+        ReadSettings(), chosenProgram_, *ui_->List1, services_, &spreadsheetNoted_);
     generating_ = false;
     if (closeAsked_) {
         // The person has closed the window meanwhile: it closes now, with nothing more to say.

@@ -24,7 +24,7 @@ public:
 
 GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
                                      const std::string& program, QListWidget& results,
-                                     const Services& services) {
+                                     const Services& services, bool* spreadsheetNoted) {
     GenerationOutcome outcome;
     engine::Batch batch;
     delivery::DeliveryRequest request;
@@ -76,6 +76,7 @@ GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
 
     request.destination = settings.destination;
     request.programPath = program;
+    request.spreadsheetNoted = spreadsheetNoted;
     for (int i = 0; i < results.count(); ++i) {
         request.lines.push_back(results.item(i)->text().toStdU32String());
     }

@@ -25,8 +25,9 @@ struct GenerationOutcome {
 // the end of the result list, then hands every line the list holds to the destination.
 // program: the one chosen for "Vers un autre programme" (UTF-8), empty while none is.
 // The settings' copy of the PUK and every copy of the lines made here are wiped before return.
+// spreadsheetNoted: the window's record that it has shown its note on spreadsheets.
 GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
                                      const std::string& program, QListWidget& results,
-                                     const Services& services);
+                                     const Services& services, bool* spreadsheetNoted = nullptr);
 
 } // namespace tolvane::ui

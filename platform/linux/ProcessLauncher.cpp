@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sstream>
@@ -144,6 +145,34 @@ LaunchResult ProcessLauncher::startProgram(const std::string& path,
     LaunchResult started = spawn({path}, environment);
     started.declaredNames = declaredWindowNamesOf(path);
     return started;
+}
+
+Spreadsheet ProcessLauncher::spreadsheetAt(const std::string& path) {
+    std::error_code error;
+    const auto real = [&](const std::string& p) {
+        return std::filesystem::weakly_canonical(p, error).string();
+    };
+    const std::string wanted = real(path);
+    // By its name, or that of the file it stands for.
+    for (const std::string& p : {path, wanted}) {
+        const std::string name = p.substr(p.rfind('/') + 1);
+        if (name == "localc" || name == "scalc") {
+            return Spreadsheet::LibreOffice;
+        }
+        if (name == "gnumeric" || name.starts_with("gnumeric-")) {
+            return Spreadsheet::Gnumeric;
+        }
+    }
+    // A desktop entry that runs it as it is started here, with no argument of its own, and
+    // counts it among the spreadsheets.
+    for (const DesktopEntry& entry : entriesRunning(wanted)) {
+        if (execArguments(entry.exec, entry).size() == 1 &&
+            std::find(entry.categories.begin(), entry.categories.end(), "Spreadsheet") !=
+                entry.categories.end()) {
+            return Spreadsheet::Other;
+        }
+    }
+    return Spreadsheet::None;
 }
 
 void ProcessLauncher::release(const LaunchResult& started) {

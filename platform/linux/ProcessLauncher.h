@@ -18,6 +18,7 @@ public:
     LaunchResult startTextEditor(const std::vector<std::string>& environment = {}) override;
     LaunchResult startProgram(const std::string& path,
                               const std::vector<std::string>& environment = {}) override;
+    Spreadsheet spreadsheetAt(const std::string& path) override;
     void release(const LaunchResult& started) override;
 
     // The command line that opens an empty document in the user's text editor, if any.

@@ -22,15 +22,15 @@ ProcessStat parseStat(std::string_view line) {
     // After the name: state, ppid, then 17 fields before the start time.
     char state = 0;
     int ppid = 0;
-    unsigned long long start = 0;
-    const int read =
-        std::sscanf(rest.c_str(),
-                    " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d "
-                    "%llu",
-                    &state, &ppid, &start);
+    unsigned long long user = 0, system = 0, start = 0;
+    const int read = std::sscanf(rest.c_str(),
+                                 " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu %*d %*d %*d "
+                                 "%*d %*d %*d %llu",
+                                 &state, &ppid, &user, &system, &start);
     if (read >= 2 && ppid >= 0) {
         result.parent = ppid;
-        result.startTime = read == 3 ? start : 0;
+        result.cpuTime = read >= 4 ? user + system : 0;
+        result.startTime = read == 5 ? start : 0;
     }
     return result;
 }

@@ -12,6 +12,7 @@ namespace tolvane::platform::linux_desktop {
 struct ProcessStat {
     pid_t parent = 0;
     unsigned long long startTime = 0; // clock ticks after boot; 0 when unknown
+    unsigned long long cpuTime = 0;   // clock ticks run, in the process and in the kernel
 };
 
 // The fields of a /proc/<pid>/stat line; the name in parentheses may hold anything,

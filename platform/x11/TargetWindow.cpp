@@ -5,6 +5,8 @@
 #include "platform/linux/StopSignals.h"
 #include "platform/x11/X11Display.h"
 
+#include <X11/Xatom.h>
+
 #include <algorithm>
 #include <set>
 #include <thread>
@@ -16,6 +18,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using linux_desktop::stopRequested;
+
+// How long the window found stays the same, with the same title and no property changed, its
+// program near idle, before it counts as the one the program keeps and ready: a splash screen
+// or a first window replaced goes within this time.
+constexpr auto kSteady = 800ms;
+// Processor time (in clock ticks, 10 ms) a program near idle uses between two looks (50 ms).
+constexpr unsigned long long kBusyTicks = 2;
 
 // A timestamp no earlier ping of this process carried: an old answer arriving late is not
 // taken for the answer to this one. (A timestamp travels as 32 bits; Xlib may give it back
@@ -39,6 +48,10 @@ TargetWindow::TargetWindow(Display* d, Waits waits) : d_(d), waits_(waits) {
     wmProtocols_ = XInternAtom(d_, "WM_PROTOCOLS", False);
     ping_ = XInternAtom(d_, "_NET_WM_PING", False);
     supportingCheck_ = XInternAtom(d_, "_NET_SUPPORTING_WM_CHECK", False);
+    windowType_ = XInternAtom(d_, "_NET_WM_WINDOW_TYPE", False);
+    typeNormal_ = XInternAtom(d_, "_NET_WM_WINDOW_TYPE_NORMAL", False);
+    typeDialog_ = XInternAtom(d_, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+    netWmName_ = XInternAtom(d_, "_NET_WM_NAME", False);
 }
 
 std::vector<Window> TargetWindow::topLevels() {
@@ -70,40 +83,110 @@ Window TargetWindow::activeWindow() {
     return list.empty() ? 0 : list.front();
 }
 
+Window TargetWindow::candidate(const LaunchResult& target, const std::vector<Window>& windows,
+                               const std::set<unsigned long>& old,
+                               const std::map<pid_t, unsigned long long>& processesBefore) {
+    using namespace linux_desktop;
+    for (Window w : windows) {
+        const auto owner = static_cast<pid_t>(cardinal(d_, w, wmPid_));
+        if (owner > 0 && descendsFrom(owner, target.pid) && viewable(w) && takesTyping(w)) {
+            return w;
+        }
+    }
+    const Window active = activeWindow();
+    if (active && !old.count(active) && !target.executable.empty() &&
+        std::find(windows.begin(), windows.end(), active) != windows.end() && viewable(active) &&
+        takesTyping(active)) {
+        const auto owner = static_cast<pid_t>(cardinal(d_, active, wmPid_));
+        const auto known = processesBefore.find(owner);
+        if (owner > 0 && known != processesBefore.end() &&
+            known->second == statOf(owner).startTime && childHasExited(target.pid) &&
+            executableOf(owner) == target.executable) {
+            return active;
+        }
+    }
+    return 0;
+}
+
 bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned long>& windowsBefore,
                         const std::map<pid_t, unsigned long long>& processesBefore) {
-    using namespace linux_desktop;
-    const pid_t pid = target.pid;
     const auto deadline = Clock::now() + waits_.window;
     const std::set<unsigned long> old(windowsBefore.begin(), windowsBefore.end());
     window_ = 0;
     lastFocus_ = 0;
     lastAnswer_ = false;
+    Window seen = 0;
+    std::string seenTitle;
+    unsigned long long cpuTime = 0;
+    auto since = Clock::now();
     while (Clock::now() < deadline && !stopRequested()) {
-        const std::vector<Window> windows = topLevels();
-        for (Window w : windows) {
-            const auto owner = static_cast<pid_t>(cardinal(d_, w, wmPid_));
-            if (owner > 0 && descendsFrom(owner, pid) && viewable(w)) {
-                window_ = w;
-                return true;
+        const Window w = candidate(target, topLevels(), old, processesBefore);
+        const std::string title = w ? this->title(w) : std::string();
+        if (w != seen || title != seenTitle) {
+            if (w && w != seen) {
+                // The window changing anything of its own (size hints, as LibreOffice does once
+                // its document is laid out) is still setting itself up.
+                XSelectInput(d_, w, PropertyChangeMask | StructureNotifyMask);
+            }
+            seen = w;
+            seenTitle = title;
+            since = Clock::now();
+        }
+        while (XPending(d_)) {
+            XEvent e;
+            XNextEvent(d_, &e);
+            if (e.xany.window == seen) {
+                since = Clock::now();
             }
         }
-        const Window active = activeWindow();
-        if (active && !old.count(active) && !target.executable.empty() &&
-            std::find(windows.begin(), windows.end(), active) != windows.end() &&
-            viewable(active)) {
-            const auto owner = static_cast<pid_t>(cardinal(d_, active, wmPid_));
-            const auto known = processesBefore.find(owner);
-            if (owner > 0 && known != processesBefore.end() &&
-                known->second == statOf(owner).startTime && childHasExited(pid) &&
-                executableOf(owner) == target.executable) {
-                window_ = active;
-                return true;
-            }
+        // Its program still busy starting: LibreOffice (GTK) shows its window, then works for
+        // most of a second more, and drops the keys it is sent meanwhile.
+        const auto owner = w ? static_cast<pid_t>(cardinal(d_, w, wmPid_)) : 0;
+        const unsigned long long ran = owner > 0 ? linux_desktop::statOf(owner).cpuTime : 0;
+        if (ran > cpuTime + kBusyTicks) {
+            since = Clock::now();
+        }
+        cpuTime = ran;
+        if (w && Clock::now() - since >= kSteady) {
+            window_ = w;
+            return true;
         }
         std::this_thread::sleep_for(50ms);
     }
     return false;
+}
+
+bool TargetWindow::takesTyping(Window w) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    bool takes = true; // a window that names no type is a normal one
+    if (XGetWindowProperty(d_, w, windowType_, 0, 1, False, XA_ATOM, &type, &format, &count, &after,
+                           &data) == Success &&
+        data) {
+        if (count > 0 && format == 32) {
+            const Atom first = reinterpret_cast<const unsigned long*>(data)[0];
+            takes = first == typeNormal_ || first == typeDialog_;
+        }
+        XFree(data);
+    }
+    return takes;
+}
+
+std::string TargetWindow::title(Window w) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string text;
+    if (XGetWindowProperty(d_, w, netWmName_, 0, 256, False, AnyPropertyType, &type, &format,
+                           &count, &after, &data) == Success &&
+        data) {
+        text.assign(reinterpret_cast<const char*>(data), count);
+        XFree(data);
+    }
+    return text;
 }
 
 bool TargetWindow::viewable() {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
@@ -34,7 +36,10 @@ public:
     // to an instance of itself already running (and then exits), a new window of that same
     // program, owned by a process that was running before the launch, that comes up and takes
     // the focus. Any other window, a program the user starts meanwhile included, is never a
-    // target. False when none came in time.
+    // target; nor is a window that takes no typing (a splash screen, a tool palette, a
+    // notification). The window found must then stay, with the same title, for a short while:
+    // a program that shows a window while it starts and another once ready is typed into
+    // the one it keeps. False when none came in time.
     bool find(const LaunchResult& target, const std::vector<unsigned long>& windowsBefore,
               const std::map<pid_t, unsigned long long>& processesBefore);
     Window window() const { return window_; }
@@ -62,6 +67,11 @@ public:
 private:
     bool windowManager();
     bool viewable(Window w);
+    bool takesTyping(Window w);
+    std::string title(Window w);
+    Window candidate(const LaunchResult& target, const std::vector<Window>& windows,
+                     const std::set<unsigned long>& old,
+                     const std::map<pid_t, unsigned long long>& processesBefore);
     bool supportsPing();
 
     Display* d_;
@@ -69,6 +79,7 @@ private:
     Window root_ = 0;
     Window window_ = 0;
     Atom clientList_, wmPid_, activeWindow_, wmProtocols_, ping_, supportingCheck_;
+    Atom windowType_, typeNormal_, typeDialog_, netWmName_;
     Window lastFocus_ = 0;
     bool lastAnswer_ = false;
 };

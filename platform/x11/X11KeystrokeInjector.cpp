@@ -47,6 +47,8 @@ constexpr int kPauseBetweenGrabsUs = 300;
 // so Xlib never sends a part of them on its own. A press takes at most six requests.
 constexpr std::size_t kFlushBytes = 1024;
 constexpr std::size_t kLongestPressBytes = 6 * 36;
+// Server time counts milliseconds.
+constexpr auto kServerTimeStep = std::chrono::milliseconds(2);
 
 void wipePlan(xkb::KeyPlan& plan) {
     for (xkb::PlanSegment& segment : plan.segments) {
@@ -186,6 +188,17 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                        "nouveau. Rien n'a été tapé.");
     }
 
+    // The window answers a ping once it reads its events again: a program still loading its
+    // document is given the time it takes.
+    window.listenForAnswers();
+    if (!window.settle([](const XEvent&) {})) {
+        if (stopRequested()) {
+            return failure(endingBeforeTyping);
+        }
+        return failure("La fenêtre de « " + target.program +
+                       " » ne répond pas : rien n'a été tapé.");
+    }
+
     KeymapSession keymap(d);
     if (!keymap.load()) {
         return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
@@ -202,7 +215,6 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     }
 
     keyboard.watchKeymap();
-    window.listenForAnswers();
     keymap.clearLocks();
     std::uint32_t held = 0;
     auto hold = [&](std::uint32_t mods) {
@@ -221,15 +233,24 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             }
         }
     };
-    // Every key pressed is released before the request buffer goes to the server.
+    // Every key pressed is released before the request buffer goes to the server. A key
+    // pressed again right after its release goes in the next batch, at a later server time:
+    // clients that read a release and a press of one key at the same time as auto-repeat
+    // (LibreOffice's own X11 backend) would take the two presses for one.
+    std::uint32_t lastKey = 0;
     auto typeKey = [&](const auto& press) {
-        if (keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
+        const bool again = press.keycode == lastKey;
+        if (again || keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
             hold(0);
-            keyboard.flush();
+            keyboard.flush(again);
+        }
+        if (again) {
+            std::this_thread::sleep_for(kServerTimeStep);
         }
         hold(press.mods);
         keyboard.press(press.keycode, true);
         keyboard.press(press.keycode, false);
+        lastKey = press.keycode;
     };
     auto stop = [&](std::string why) {
         hold(0);

@@ -174,7 +174,7 @@ TEST_P(EditorFaults, WindowThatTakesTheFocusReceivesNothing) {
     const auto script = delivery::notepadScript(lines, std::nullopt, U"3000", 3000);
     auto steal = std::async(std::launch::async, [&] {
         waitForEditorWindow();
-        sleepMs(300);
+        sleepMs(2500); // typing has begun: the window stays a moment, then answers a ping
         // A window that takes the focus for itself, without asking the window manager.
         run("xdotool search --name " + title + " windowfocus");
     });
@@ -197,7 +197,7 @@ TEST_P(EditorFaults, TargetKilledMidDeliveryStops) {
     started_.push_back(target.pid);
     auto killer = std::async(std::launch::async, [&] {
         waitForEditorWindow();
-        sleepMs(300);
+        sleepMs(2500);
         kill(target.pid, SIGKILL);
     });
     const auto result = injector_.typeInto(target, script);
@@ -213,7 +213,7 @@ TEST_P(EditorFaults, LayoutChangedMidDeliveryIsExactOrStops) {
     const auto script = delivery::notepadScript(lines, std::nullopt, U"3000", 3000);
     auto change = std::async(std::launch::async, [] {
         waitForEditorWindow();
-        sleepMs(300);
+        sleepMs(2500); // typing has begun
         run("setxkbmap fr");
     });
     const Delivered d = deliverToEditor(script);

@@ -190,7 +190,7 @@ TEST_P(Interruptions, SigtermStopsAndGivesTheKeyboardBack) {
     started_.push_back(target.pid);
     auto terminate = std::async(std::launch::async, [] {
         waitForEditor();
-        sleepMs(800);
+        sleepMs(2500); // typing has begun
         kill(getpid(), SIGTERM);
     });
     const auto result = injector_.typeInto(target, longScript());
@@ -211,7 +211,7 @@ TEST_P(Interruptions, KeyboardGrabbedByAnotherClientStops) {
     std::atomic<bool> done{false};
     auto grabber = std::async(std::launch::async, [&] {
         waitForEditor();
-        sleepMs(800);
+        sleepMs(2500); // typing has begun
         return e2e::grabKeyboardUntil(done, received);
     });
     const auto result = injector_.typeInto(target, longScript());
@@ -231,7 +231,7 @@ TEST_P(Interruptions, KeyHeldMidDeliveryStops) {
     started_.push_back(target.pid);
     auto press = std::async(std::launch::async, [] {
         waitForEditor();
-        sleepMs(800);
+        sleepMs(2500); // typing has begun
         run("xdotool keydown Control_L");
     });
     const auto result = injector_.typeInto(target, longScript());
@@ -282,7 +282,7 @@ TEST_P(Interruptions, SigkillLeavesNoKeyDown) {
         _exit(0);
     }
     waitForEditor();
-    sleepMs(800);
+    sleepMs(2500); // typing has begun
     kill(typist, SIGKILL);
     int status = 0;
     waitpid(typist, &status, 0);

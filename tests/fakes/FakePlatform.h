@@ -88,7 +88,9 @@ public:
     void release(const platform::LaunchResult& started) override {
         log_.push_back("release:" + started.program);
     }
+    platform::Spreadsheet spreadsheetAt(const std::string&) override { return spreadsheet; }
     bool fail = false;
+    platform::Spreadsheet spreadsheet = platform::Spreadsheet::None;
 
 private:
     platform::LaunchResult result(const std::string& program) {

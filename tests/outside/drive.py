@@ -38,6 +38,168 @@ def make_reader(path, received, name):
     os.chmod(path, 0o755)
 
 
+SHEETS = os.path.join(WORK, "programmes")
+WORKBOOK = os.path.join(WORK, "classeur.gnumeric")
+CALC_PIPE = os.path.basename(WORK)  # its own, should another run be under way
+CALC_SETTINGS = {  # what changes typed text in Calc, off in its test profile; no first-start tip
+    "Calc/Input": ["AutoInput"],
+    "Common/Misc": ["ShowTipOfTheDay"],
+    "Common/AutoCorrect": ["UseReplacementTable", "TwoCapitalsAtStart", "CapitalAtStartSentence",
+                           "SetInetAttribute", "ChangeOrdinalNumber", "ChangeDash",
+                           "AddNonBreakingSpace", "ChangeAngleQuotes", "CorrectAccidentalCapsLock",
+                           "ReplaceSingleQuote", "ReplaceDoubleQuote"],
+}
+GNUMERIC_SETTINGS = ("[org/gnome/gnumeric/autocorrect]\ninit-caps=false\nfirst-letter=false\n"
+                     "names-of-days=false\nreplace=false\n"
+                     "[org/gnome/gnumeric/core/gui/editing]\nautocomplete=false\n")
+PAGE = os.path.join(WORK, "page.html")
+
+
+def make_programs():
+    """The spreadsheets as a person starts them, under their own names (which tell the program
+    what they are), with their typing aids off in their test profiles; and a browser on a local
+    page whose text area keeps Tab."""
+    profile = os.path.join(WORK, "calc-profile")
+    items = "".join(
+        f'<item oor:path="/org.openoffice.Office.{group}"><prop oor:name="{name}" '
+        f'oor:op="fuse"><value>false</value></prop></item>\n'
+        for group, names in CALC_SETTINGS.items() for name in names)
+    os.makedirs(os.path.join(profile, "user"), exist_ok=True)
+    with open(os.path.join(profile, "user", "registrymodifications.xcu"), "w") as f:
+        f.write('<?xml version="1.0" encoding="UTF-8"?>\n<oor:items '
+                'xmlns:oor="http://openoffice.org/2001/registry" '
+                'xmlns:xs="http://www.w3.org/2001/XMLSchema" '
+                'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n'
+                + items + "</oor:items>\n")
+    calc = (f"exec /usr/bin/localc --norestore -env:UserInstallation=file://{profile} "
+            f"'--accept=pipe,name={CALC_PIPE};urp;'")
+    settings = os.path.join(WORK, "glib-2.0", "settings")
+    os.makedirs(settings, exist_ok=True)
+    with open(os.path.join(settings, "keyfile"), "w") as f:
+        f.write(GNUMERIC_SETTINGS)
+    scripts = {
+        "calc/localc": calc,
+        "calc-gen/localc": "SAL_USE_VCLPLUGIN=gen " + calc,
+        # A new workbook, saved where it is read back.
+        "gnumeric/gnumeric": f"printf '\\n' > {WORK}/vide.csv\n"
+                             f"ssconvert {WORK}/vide.csv {WORKBOOK} 2>/dev/null\n"
+                             f"XDG_CONFIG_HOME={WORK} GSETTINGS_BACKEND=keyfile "
+                             f"exec /usr/bin/gnumeric {WORKBOOK}",
+        "page/navigateur": "exec chromium --no-sandbox --no-first-run --no-default-browser-check "
+                           f"--disable-gpu --password-store=basic --user-data-dir={WORK}/chromium "
+                           f"file://{PAGE}",
+    }
+    for name, body in scripts.items():
+        path = os.path.join(SHEETS, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as f:
+            f.write("#!/bin/sh\n" + body + "\n")
+        os.chmod(path, 0o755)
+
+
+def read_calc():
+    """The first sheet's cells, through Calc's own API: rows of Tab-separated cells."""
+    import uno
+    local = uno.getComponentContext()
+    resolver = local.ServiceManager.createInstanceWithContext(
+        "com.sun.star.bridge.UnoUrlResolver", local)
+    remote = wait_for("Calc's API", lambda: _resolve(resolver), timeout=20)
+    desktop = remote.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", remote)
+    documents = desktop.Components.createEnumeration()
+    sheet = None
+    while documents.hasMoreElements():
+        document = documents.nextElement()
+        if hasattr(document, "Sheets"):
+            sheet = document.Sheets.getByIndex(0)
+    if sheet is None:
+        raise Failure("Calc holds no spreadsheet")
+    cursor = sheet.createCursor()
+    cursor.gotoEndOfUsedArea(False)
+    end = cursor.RangeAddress
+    rows = ["\t".join(sheet.getCellByPosition(c, r).String for c in range(end.EndColumn + 1))
+            for r in range(end.EndRow + 1)]
+    return "".join(row.rstrip("\t") + "\r" for row in rows)
+
+
+def _resolve(resolver):
+    try:
+        return resolver.resolve(f"uno:pipe,name={CALC_PIPE};urp;StarOffice.ComponentContext")
+    except Exception:  # not listening yet
+        return None
+
+
+def read_gnumeric(window):
+    """The workbook as Gnumeric saves it (Ctrl+S): rows of Tab-separated cells."""
+    import gzip
+    import html
+    import re
+    before = os.path.getmtime(WORKBOOK)
+    d.activate(window)
+    key("ctrl+s")
+    wait_for("the saved workbook", lambda: os.path.getmtime(WORKBOOK) != before)
+    time.sleep(0.5)
+    with gzip.open(WORKBOOK) as f:
+        xml = f.read().decode()
+    cells = {(int(m[1]), int(m[2])): html.unescape(m[3]) for m in re.finditer(
+        r'<gnm:Cell Row="(\d+)" Col="(\d+)"[^>]*>(.*?)</gnm:Cell>', xml, re.S)}
+    rows = max((r for r, _ in cells), default=-1) + 1
+    return "".join("\t".join(cells.get((r, c), "") for c in range(
+        max(c for rr, c in cells if rr == r) + 1)) + "\r" for r in range(rows))
+
+
+class PageListener:
+    """A local listener the page tells what its text area holds, at every change."""
+
+    def __init__(self):
+        import http.server
+        import threading
+        listener = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                body = self.rfile.read(int(self.headers["Content-Length"])).decode()
+                number, _, text = body.partition("\n")
+                if int(number) > listener.number:
+                    listener.number, listener.text = int(number), text
+                self.send_response(204)
+                self.end_headers()
+
+            def log_message(self, *args):
+                pass
+
+        self.number, self.text = -1, ""
+        self.server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        port = self.server.server_address[1]
+        with open(PAGE, "w") as f:
+            f.write(f"""<!DOCTYPE html><html><head><meta charset="utf-8"><title>Formulaire</title>
+</head><body><textarea id="t" rows="30" cols="100" autofocus></textarea><script>
+const t = document.getElementById("t");
+let number = 0;
+function tell() {{
+  fetch("http://127.0.0.1:{port}/", {{method: "POST", mode: "no-cors",
+                                       body: (number++) + "\\n" + t.value}});
+}}
+t.addEventListener("keydown", e => {{
+  if (e.key === "Tab") {{
+    e.preventDefault();
+    t.setRangeText("\\t", t.selectionStart, t.selectionEnd, "end");
+    tell();
+  }}
+}});
+t.addEventListener("input", tell);
+</script></body></html>""")
+
+    def read(self):
+        last, since = None, time.monotonic()
+        while time.monotonic() - since < 1.5:
+            if self.text != last:
+                last, since = self.text, time.monotonic()
+            time.sleep(0.1)
+        self.server.shutdown()
+        return last
+
+
 MOUSEPAD_FILE = "org.xfce.mousepad.preferences.file"
 AUTOSAVES = os.path.join(os.environ.get("XDG_DATA_HOME", os.path.expanduser("~/.local/share")),
                          "Mousepad")
@@ -264,11 +426,11 @@ def step_focus_to(run, control):
     raise Failure(f"Tab never reached {control}")
 
 
-def step_file_dialog(run):
-    """Answers the open-file dialog with the reader's path."""
+def step_file_dialog(run, path=READER):
+    """Answers the open-file dialog with the reader's path, or the one given."""
     wait_for("the open-file dialog", lambda: d.visible_windows("Envoyer vers"))
     time.sleep(0.5)
-    type_text(READER)
+    type_text(os.path.join(SHEETS, path))
     key("Return")
     wait_for("the dialog to close", lambda: not d.visible_windows("Envoyer vers"), timeout=5)
 
@@ -319,6 +481,8 @@ def step_generate(run, expect):
         problems, rows = ref.check_editor_document(run.read_editor(window), expect)
     elif route == "kwrite":
         problems, rows = generate_into_kwrite(run, expect)
+    elif route in ("calc", "calc-gen", "gnumeric", "page"):
+        problems, rows = ref.check_program_input(generate_into_program(run, route), expect)
     elif route == "clipboard":
         press_generate(run)
         run.program.wait_responsive()
@@ -358,6 +522,28 @@ def step_generate(run, expect):
     if problems:
         raise Failure("delivery: " + "; ".join(problems))
     run.deliveries.append(rows)
+
+
+def generate_into_program(run, route):
+    """A spreadsheet (the program's note on what it still changes answered first) or the page:
+    what it holds once the program has typed, rows ended by "\\r"."""
+    cls = {"page": "chromium", "gnumeric": "gnumeric"}.get(route, "libreoffice")
+    listener = PageListener() if route == "page" else None
+    before = d.visible_windows(cls=cls)
+    press_generate(run)
+    if route != "page":
+        step_box(run, "Tableur", "Outils > ", "OK")
+    window = run.new_window(before, lambda: d.visible_windows(cls=cls))
+    run.started.append(d.window_pid(window))
+    run.program.wait_responsive()
+    step_no_box(run)
+    if route == "page":
+        text = listener.read().replace("\n", "\r")
+    elif route == "gnumeric":
+        text = read_gnumeric(window)
+    else:
+        text = read_calc()
+    return text
 
 
 # What the program says before the desktop asks, on each desktop.
@@ -604,6 +790,25 @@ def keyboard_only_generation(route):
                                       count_text="4"))]
 
 
+# Names a spreadsheet would read as a formula or a number, and doubled letters.
+NAMES_SHEET = ["+Zoé", "Camille", "0612", "=Luc"]
+
+
+def into_program(path, route):
+    """Elevé, irreversible, with titles, into another program: the code of each row tells
+    whether its name and password arrived exactly."""
+    return [
+        ("choose", "Combo2", "Elevé"), ("choose", "Combo1", "12"),
+        ("click", "Check10"), ("click", "Combo5"), *names_typed(NAMES_SHEET),
+        ("combo", "Combo5", NAMES_SHEET[-1], NAMES_SHEET),
+        ("click", "Option1"), ("box", "Code PUK", "Entrez un code PUK", "OK"),
+        ("focus", "Text1"), ("type", PUK), ("click", "Check9"), ("checked", "Check9", True),
+        ("click", "Option4"), ("file_dialog", path),
+        ("generate", dict(route=route, level="Elevé", length=12, segments=1, names=NAMES_SHEET,
+                          puk=PUK, rows=4, count_text="4", titles=ref.TITLES_WITH_CODE)),
+    ]
+
+
 def long_delivery_interrupted(how, text):
     return [
         ("focus", "Combo1"), ("key", "ctrl+a"), ("type", "30"),
@@ -802,6 +1007,12 @@ SCENARIOS = [
         ("box", "Code PUK", "Entrez un code PUK", "OK"), ("no_box",),
         ("checked", "Option1", True), ("focus", "Text1"),
     ]),
+    *[(f"into {what}: names, titles, codes and Elevé passwords, every cell exact", "x11", "fr",
+       into_program(path, route)) for what, path, route in (
+        ("LibreOffice Calc", "calc/localc", "calc"),
+        ("LibreOffice Calc, its own X11 backend", "calc-gen/localc", "calc-gen"),
+        ("Gnumeric", "gnumeric/gnumeric", "gnumeric"),
+        ("a browser's text area that keeps Tab", "page/navigateur", "page"))],
     ("another program: a terminal reader gets fields by Tab and rows by Enter", "x11", "de", [
         ("click", "Check10"), ("click", "Combo5"),
         ("type", "jörg"), ("key", "Return"), ("type", "Ärzte"), ("key", "Return"),
@@ -878,6 +1089,7 @@ def run_one(program_path, index):
     faulthandler.dump_traceback_later(SCENARIO_SECONDS - 10)
     make_reader(READER, RECEIVED, "lecteur")
     make_reader(THIEF, STOLEN, "voleur")
+    make_programs()
     choose_editor()
     if d.WAYLAND:
         subprocess.run(["gsettings", "set", MOUSEPAD_FILE, "autosave-timer", "1"], check=True)

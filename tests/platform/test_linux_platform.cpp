@@ -228,6 +228,35 @@ TEST(TextEditorEntries, TheEntriesTellTheNamesOfTheirWindows) {
         (std::vector<std::string>{"my-editor", "MyEd", "--", "MyEd", "calc", "my-editor"}));
 }
 
+std::vector<std::string> spreadsheets() {
+    using tolvane::platform::Spreadsheet;
+    ProcessLauncher launcher;
+    std::vector<std::string> kinds;
+    for (const char* path :
+         {"/opt/x/localc", "/opt/x/gnumeric", "/bin/true", "/bin/false", "/bin/sh"}) {
+        const Spreadsheet kind = launcher.spreadsheetAt(path);
+        kinds.push_back(kind == Spreadsheet::LibreOffice ? "LibreOffice"
+                        : kind == Spreadsheet::Gnumeric  ? "Gnumeric"
+                        : kind == Spreadsheet::Other     ? "Other"
+                                                         : "None");
+    }
+    return kinds;
+}
+
+// A spreadsheet by its name, or by an entry that runs it as it is started (no argument of its
+// own) and counts it among the spreadsheets.
+TEST(Spreadsheets, ByNameOrByTheirEntry) {
+    const TempDir dir;
+    write(dir.path(),
+          {{"data/applications/sheet.desktop",
+            entry("Exec=/bin/true %U\nCategories=Office;Spreadsheet;")},
+           {"data/applications/calc.desktop",
+            entry("Exec=/bin/false --calc\nCategories=Spreadsheet;")},
+           {"data/applications/shell.desktop", entry("Exec=/bin/sh\nCategories=Utility;")}});
+    expectInFreshProcess(dir.path(), {}, spreadsheets,
+                         {"LibreOffice", "Gnumeric", "Other", "None", "None"});
+}
+
 TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {
     const TempDir dir;
     fs::create_directories(dir.path() / "first");

@@ -15,6 +15,7 @@ struct StatCase {
     const char* line;
     pid_t parent;
     unsigned long long startTime;
+    unsigned long long cpuTime = 0;
 };
 
 void PrintTo(const StatCase& c, std::ostream* os) {
@@ -23,11 +24,12 @@ void PrintTo(const StatCase& c, std::ostream* os) {
 
 class StatLines : public ::testing::TestWithParam<StatCase> {};
 
-TEST_P(StatLines, ParentAndStartTimeAreRead) {
+TEST_P(StatLines, ParentStartTimeAndCpuTimeAreRead) {
     const auto& c = GetParam();
     const ProcessStat stat = parseStat(c.line);
     EXPECT_EQ(stat.parent, c.parent);
     EXPECT_EQ(stat.startTime, c.startTime);
+    EXPECT_EQ(stat.cpuTime, c.cpuTime);
 }
 
 // Fields after the name: state, ppid, pgrp, session, tty, tpgid, flags, minflt, cminflt,
@@ -39,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatCase{"plain",
                  "4242 (mousepad) S 17 4242 4242 0 -1 4194560 1 0 0 0 3 1 0 0 20 0 3 0 "
                  "987654 1000 200",
-                 17, 987654},
+                 17, 987654, 4},
         // A name may hold blanks and parentheses: only the last one ends it.
         StatCase{"name_with_parentheses",
                  "77 (a) S 1 (b) R 99 77 77 0 -1 0 0 0 0 0 0 0 0 0 20 "

@@ -234,4 +234,26 @@ INSTANTIATE_TEST_SUITE_P(
                    "U+0008 dans le nom « a\uFFFDc »"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Into a spreadsheet, a note on what it still changes comes before the first delivery of the
+// window, and a field it would read as a formula goes as text.
+TEST(SpreadsheetDelivery, NoteOncePerWindowAndFieldsAsText) {
+    FakePlatform fakes;
+    fakes.launcher.spreadsheet = tolvane::platform::Spreadsheet::LibreOffice;
+    bool noted = false;
+    DeliveryRequest request;
+    request.destination = Destination::OtherProgram;
+    request.programPath = "/usr/bin/localc";
+    request.lines = {U"anne\t+pw1"};
+    request.spreadsheetNoted = &noted;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(
+            Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox}),
+            std::nullopt);
+    }
+    ASSERT_EQ(fakes.messageBox.calls.size(), 1u);
+    EXPECT_EQ(fakes.log[1].rfind("message:", 0), 0u); // after planning, before the launch
+    EXPECT_NE(fakes.messageBox.calls[0].text.find("Outils > AutoSaisie"), std::string::npos);
+    EXPECT_EQ(tolvane::delivery::typedText(fakes.injector.scripts.back()), U"anne\t=\"+pw1\"\n");
+}
+
 } // namespace

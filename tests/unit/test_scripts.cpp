@@ -73,6 +73,35 @@ TEST(Scripts, OtherProgramRowsAndFields) {
     EXPECT_EQ(titled, expected);
 }
 
+TEST(Scripts, IntoASpreadsheetFieldsReadAsFormulaOrNumberGoAsText) {
+    struct Case {
+        std::u32string field;
+        bool marked;
+    };
+    const Case cases[] = {
+        {U"+aB3", true},      {U"=SOMME", true},   {U"-x", true},
+        {U"@i", true},        {U"'12", true},      {U"#N/A", true},
+        {U"09113041", true},  {U"106E3282", true}, {U"1,5", true},
+        {U"12:30", true},     {U"1/2", true},      {U"(12)", true},
+        {U"5%", true},        {U"€5", true},       {U" 12", true},
+        {U"12.3.4", true},    {U"Vrai", true},     {U"TRUE", true},
+        {U"0AF25559", false}, {U"Camille", false}, {U"Mot de passe", false},
+        {U"a+1", false},      {U"1²", false},      {U"x'y\"z", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(tolvane::platform::toUtf8(c.field));
+        const std::u32string line = U"nom\t" + c.field;
+        const std::u32string quoted = U"=\"" + c.field + U"\"";
+        EXPECT_EQ(typedText(otherProgramScript({line}, std::nullopt, Spreadsheet::Gnumeric)),
+                  U"nom\t" + (c.marked ? U"'" + c.field : c.field) + U"\n");
+        EXPECT_EQ(typedText(otherProgramScript({line}, std::nullopt, Spreadsheet::LibreOffice)),
+                  U"nom\t" + (c.marked ? quoted : c.field) + U"\n");
+    }
+    // Calc's formula doubles the quotes the text holds.
+    EXPECT_EQ(typedText(otherProgramScript({U"+\"a\""}, std::nullopt, Spreadsheet::LibreOffice)),
+              U"=\"+\"\"a\"\"\"\n");
+}
+
 TEST(Scripts, SecondGenerationRepeatsTheFirstLinesFirst) {
     // The window hands over every line generated so far, the older ones first.
     const std::vector<std::u32string> lines{U"old1", U"old2", U"new1"};

@@ -57,10 +57,15 @@ int cost(std::uint32_t mods) {
     return __builtin_popcount(mods);
 }
 
-// Editing and navigation keysyms, and the keys that move between fields: what programs bind,
-// with or without Shift.
+// Editing and navigation keysyms, the keys that move between fields, and the keypad's
+// operators (xterm changes its font size on Shift with KP_Add or KP_Subtract, and the toolkit
+// matches a key on any of its levels): what programs bind, with or without Shift.
 bool isBindingSym(xkb_keysym_t sym) {
     switch (sym) {
+    case XKB_KEY_KP_Add:
+    case XKB_KEY_KP_Subtract:
+    case XKB_KEY_KP_Multiply:
+    case XKB_KEY_KP_Divide:
     case XKB_KEY_BackSpace:
     case XKB_KEY_Tab:
     case XKB_KEY_ISO_Left_Tab:

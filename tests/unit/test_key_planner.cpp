@@ -226,6 +226,23 @@ TEST(SpareKeys, NeoNumLockKeyIsNotLent) {
     EXPECT_GE(spares.size(), 8u);
 }
 
+// Neo's Ä key holds Insert, its Q key KP_Add (xterm grows its font on Shift+KP_Add), its 9 key
+// KP_Divide: none types its own characters.
+TEST(SpareKeys, NeoKeysCarryingBindings) {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    const xkb_rule_names names{"evdev", "pc105", "de", "neo", ""};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    ASSERT_TRUE(keymap);
+    const auto carriers = keysCarryingBindings(keymap.get(), 0, findModifierKeys(keymap.get()));
+    for (const char* name : {"AB03", "AD10", "AE09"}) {
+        const xkb_keycode_t kc = xkb_keymap_key_by_name(keymap.get(), name);
+        EXPECT_EQ(std::count(carriers.begin(), carriers.end(), kc), 1) << name;
+    }
+}
+
 // A block freed while a plan is made is looked through for the password, in UTF-8 and UTF-32
 // (keysyms of Latin characters are their code points): buffers that held it are wiped first.
 #include "platform/Wipe.h"

@@ -7,6 +7,7 @@
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 namespace tolvane::platform::x11 {
@@ -149,13 +150,26 @@ void KeymapSession::bind(const std::vector<xkb::SpareBinding>& bindings,
     const ServerGrab grab(d_);
     DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
     if (!live || !live->server || !live->map->modmap) {
-        wipeRecords(lent_);
-        return;
+        return; // the keys lent stay known, to be given back at the end
     }
     const std::vector<KeyCode> givenBack = giveBack(live.get());
     std::vector<KeyCode> keys = givenBack;
     const int fourLevels = fourLevelType(live.get(), modifiers);
     const XkbDescPtr x = live.get();
+    // Room for every symbol lent at once: Xlib would otherwise move the symbols to a larger
+    // array and free the old one, characters lent included, unwiped.
+    if (const std::size_t needed = x->map->num_syms + 4 * bindings.size();
+        x->map->size_syms < needed) {
+        auto* grown = static_cast<KeySym*>(calloc(needed, sizeof(KeySym)));
+        if (!grown) {
+            return;
+        }
+        std::copy(x->map->syms, x->map->syms + x->map->num_syms, grown);
+        wipeBytes(x->map->syms, x->map->size_syms * sizeof(KeySym));
+        free(x->map->syms);
+        x->map->syms = grown;
+        x->map->size_syms = static_cast<unsigned short>(needed);
+    }
     for (const auto& b : bindings) {
         const auto kc = static_cast<KeyCode>(b.keycode);
         const int width = widthOf(b);
@@ -197,8 +211,7 @@ void KeymapSession::unbind() {
     const ServerGrab grab(d_);
     DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
     if (!live || !live->server || !live->map->modmap) {
-        wipeRecords(lent_);
-        return;
+        return; // the keys lent stay known: asked again when the session ends
     }
     send(live.get(), giveBack(live.get()), kKeyComponents);
     wipeSyms(live.get());
@@ -252,6 +265,11 @@ bool KeymapSession::stillTypes(const xkb::PlanSegment& segment,
     return std::all_of(segment.keys.begin(), segment.keys.end(), [&](const auto& key) {
         return xkb::translate(fresh.get(), group_, modifiers, {}, key.press) == key.character;
     });
+}
+
+KeymapSession::~KeymapSession() {
+    restore();
+    wipeRecords(lent_); // what could not be given back
 }
 
 void KeymapSession::restore() {

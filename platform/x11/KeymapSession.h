@@ -21,7 +21,7 @@ using DescPtr = std::unique_ptr<XkbDescRec, DescFree>;
 class KeymapSession {
 public:
     explicit KeymapSession(Display* d) : d_(d) {}
-    ~KeymapSession() { restore(); }
+    ~KeymapSession();
     KeymapSession(const KeymapSession&) = delete;
     KeymapSession& operator=(const KeymapSession&) = delete;
 

@@ -38,6 +38,20 @@ inline void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Waits until the editor's window is there and the keys have begun to arrive in it (mousepad
+// marks a changed document's title with '*'), at most 20 s: an interruption then lands while
+// the delivery types, however long the target took to be ready.
+inline void waitUntilTypingInEditor() {
+    for (int i = 0; i < 400; ++i) {
+        const std::string titles =
+            run("xdotool search --onlyvisible --class mousepad getwindowname %@ 2>/dev/null");
+        if (titles.starts_with('*') || titles.find("\n*") != std::string::npos) {
+            return;
+        }
+        sleepMs(50);
+    }
+}
+
 // The text of the focused editor window, read through its own select-all and copy.
 inline std::string editorText(const std::string& expected, int timeoutMs = 8000) {
     std::string text;

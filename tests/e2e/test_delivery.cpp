@@ -89,13 +89,6 @@ protected:
         return d;
     }
 
-    static void waitForEditorWindow() {
-        for (int i = 0; i < 200 && run("xdotool search --onlyvisible --class mousepad").empty();
-             ++i) {
-            sleepMs(50);
-        }
-    }
-
     platform::linux_desktop::ProcessLauncher launcher_;
     platform::x11::X11KeystrokeInjector injector_;
     std::vector<pid_t> started_;
@@ -173,8 +166,7 @@ TEST_P(EditorFaults, WindowThatTakesTheFocusReceivesNothing) {
     std::vector<std::u32string> lines(3000, U"abcdefghijklmnopqrstuvwxyz0123456789");
     const auto script = delivery::notepadScript(lines, std::nullopt, U"3000", 3000);
     auto steal = std::async(std::launch::async, [&] {
-        waitForEditorWindow();
-        sleepMs(2500); // typing has begun: the window stays a moment, then answers a ping
+        e2e::waitUntilTypingInEditor(); // typing has begun
         // A window that takes the focus for itself, without asking the window manager.
         run("xdotool search --name " + title + " windowfocus");
     });
@@ -196,8 +188,7 @@ TEST_P(EditorFaults, TargetKilledMidDeliveryStops) {
     ASSERT_TRUE(target.started);
     started_.push_back(target.pid);
     auto killer = std::async(std::launch::async, [&] {
-        waitForEditorWindow();
-        sleepMs(2500);
+        e2e::waitUntilTypingInEditor(); // typing has begun
         kill(target.pid, SIGKILL);
     });
     const auto result = injector_.typeInto(target, script);
@@ -212,8 +203,7 @@ TEST_P(EditorFaults, LayoutChangedMidDeliveryIsExactOrStops) {
     std::vector<std::u32string> lines(3000, U"azerty-qwertz-é€@{}");
     const auto script = delivery::notepadScript(lines, std::nullopt, U"3000", 3000);
     auto change = std::async(std::launch::async, [] {
-        waitForEditorWindow();
-        sleepMs(2500); // typing has begun
+        e2e::waitUntilTypingInEditor(); // typing has begun
         run("setxkbmap fr");
     });
     const Delivered d = deliverToEditor(script);

@@ -169,12 +169,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, KeyboardIntact,
 
 class Interruptions : public KeyboardIntact {
 protected:
-    static void waitForEditor() {
-        for (int i = 0; i < 200 && run("xdotool search --onlyvisible --class mousepad").empty();
-             ++i) {
-            sleepMs(50);
-        }
-    }
     static platform::KeystrokeScript longScript() {
         return delivery::notepadScript(
             std::vector<std::u32string>(2000, U"Élevé-ÀÉÎÕÜ-abcdefghijklmnop-Юлия-Σοφία"),
@@ -189,8 +183,7 @@ TEST_P(Interruptions, SigtermStopsAndGivesTheKeyboardBack) {
     ASSERT_TRUE(target.started) << target.error;
     started_.push_back(target.pid);
     auto terminate = std::async(std::launch::async, [] {
-        waitForEditor();
-        sleepMs(2500); // typing has begun
+        e2e::waitUntilTypingInEditor(); // typing has begun
         kill(getpid(), SIGTERM);
     });
     const auto result = injector_.typeInto(target, longScript());
@@ -210,8 +203,7 @@ TEST_P(Interruptions, KeyboardGrabbedByAnotherClientStops) {
     std::atomic<int> received{0};
     std::atomic<bool> done{false};
     auto grabber = std::async(std::launch::async, [&] {
-        waitForEditor();
-        sleepMs(2500); // typing has begun
+        e2e::waitUntilTypingInEditor(); // typing has begun
         return e2e::grabKeyboardUntil(done, received);
     });
     const auto result = injector_.typeInto(target, longScript());
@@ -230,8 +222,7 @@ TEST_P(Interruptions, KeyHeldMidDeliveryStops) {
     ASSERT_TRUE(target.started) << target.error;
     started_.push_back(target.pid);
     auto press = std::async(std::launch::async, [] {
-        waitForEditor();
-        sleepMs(2500); // typing has begun
+        e2e::waitUntilTypingInEditor(); // typing has begun
         run("xdotool keydown Control_L");
     });
     const auto result = injector_.typeInto(target, longScript());
@@ -253,8 +244,7 @@ TEST_P(Interruptions, LayoutSetMidDeliveryIsKept) {
     ASSERT_TRUE(target.started) << target.error;
     started_.push_back(target.pid);
     auto change = std::async(std::launch::async, [] {
-        waitForEditor();
-        sleepMs(800);
+        e2e::waitUntilTypingInEditor(); // typing has begun
         run("setxkbmap fr");
     });
     const auto result = injector_.typeInto(target, longScript());
@@ -281,8 +271,7 @@ TEST_P(Interruptions, SigkillLeavesNoKeyDown) {
         }
         _exit(0);
     }
-    waitForEditor();
-    sleepMs(2500); // typing has begun
+    e2e::waitUntilTypingInEditor(); // typing has begun
     kill(typist, SIGKILL);
     int status = 0;
     waitpid(typist, &status, 0);

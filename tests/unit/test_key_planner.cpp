@@ -14,6 +14,17 @@ using tolvane::platform::KeystrokeScript;
 
 namespace {
 
+using KeymapPtr = std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)>;
+
+// A layout of xkeyboard-config, compiled as a client compiles it.
+KeymapPtr shippedLayout(const char* layout, const char* variant) {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    const xkb_rule_names names{"evdev", "pc105", layout, variant, ""};
+    return KeymapPtr(xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
+                     &xkb_keymap_unref);
+}
+
 struct Layout {
     const char* layout;
     const char* variant;
@@ -151,12 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, KeyPlannerTest,
                          });
 
 TEST(KeyPlannerFr, UsesAltGrAndNeverDeadKeys) {
-    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
-        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
-    const xkb_rule_names names{"evdev", "pc105", "fr", "", ""};
-    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
-        &xkb_keymap_unref);
+    const KeymapPtr keymap = shippedLayout("fr", "");
     const ModifierKeys mods = findModifierKeys(keymap.get());
     ASSERT_NE(mods.level3Keycode, 0u);
     KeystrokeScript script;
@@ -212,12 +218,7 @@ TEST(SpareKeys, KeysCarryingAnythingAreNeverLent) {
 
 // Neo's <HYPR> has no symbol but the action that sets NumLock.
 TEST(SpareKeys, NeoNumLockKeyIsNotLent) {
-    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
-        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
-    const xkb_rule_names names{"evdev", "pc105", "de", "neo", ""};
-    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
-        &xkb_keymap_unref);
+    const KeymapPtr keymap = shippedLayout("de", "neo");
     ASSERT_TRUE(keymap);
     const xkb_keycode_t hyper = xkb_keymap_key_by_name(keymap.get(), "HYPR");
     ASSERT_NE(hyper, XKB_KEYCODE_INVALID);
@@ -229,12 +230,7 @@ TEST(SpareKeys, NeoNumLockKeyIsNotLent) {
 // Neo's Ä key holds Insert, its Q key KP_Add (xterm grows its font on Shift+KP_Add), its 9 key
 // KP_Divide: none types its own characters.
 TEST(SpareKeys, NeoKeysCarryingBindings) {
-    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
-        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
-    const xkb_rule_names names{"evdev", "pc105", "de", "neo", ""};
-    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
-        &xkb_keymap_unref);
+    const KeymapPtr keymap = shippedLayout("de", "neo");
     ASSERT_TRUE(keymap);
     const auto carriers = keysCarryingBindings(keymap.get(), 0, findModifierKeys(keymap.get()));
     for (const char* name : {"AB03", "AD10", "AE09"}) {
@@ -319,12 +315,7 @@ void operator delete(void* block, std::size_t) noexcept {
 namespace {
 
 TEST(FreedMemory, NoPlanLeavesThePasswordInWhatItFrees) {
-    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
-        xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
-    const xkb_rule_names names{"evdev", "pc105", "us", "", ""};
-    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
-        &xkb_keymap_unref);
+    const KeymapPtr keymap = shippedLayout("us", "");
     char* text = xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
     const tolvane::platform::portal::UserKeyboard keyboard{text, false, 0, 0};
     free(text);

@@ -173,14 +173,6 @@ std::u32string clipboardText(const std::vector<std::u32string>& lines) {
     return text;
 }
 
-std::size_t keyCount(const KeystrokeScript& script) {
-    std::size_t keys = 0;
-    for (const auto& action : script) {
-        keys += action.kind == KeyAction::Kind::Text ? action.text.size() : 1;
-    }
-    return keys;
-}
-
 std::u32string passwordCharacters() {
     engine::ClassSelection all;
     all.fill(true);

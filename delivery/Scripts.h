@@ -59,6 +59,6 @@ using platform::typedText;
 std::u32string passwordCharacters();
 
 // Number of key presses a script stands for (one per character, Enter or Tab).
-std::size_t keyCount(const KeystrokeScript& script);
+using platform::keyCount;
 
 } // namespace tolvane::delivery

@@ -24,14 +24,18 @@ bool noncharacter(char32_t c) {
 
 } // namespace
 
-std::u32string typedText(const KeystrokeScript& script) {
-    // Its final size at once: a buffer outgrown would be freed with part of the text in it.
-    std::size_t size = 0;
+std::size_t keyCount(const KeystrokeScript& script) {
+    std::size_t keys = 0;
     for (const KeyAction& action : script) {
-        size += action.kind == KeyAction::Kind::Text ? action.text.size() : 1;
+        keys += action.kind == KeyAction::Kind::Text ? action.text.size() : 1;
     }
+    return keys;
+}
+
+std::u32string typedText(const KeystrokeScript& script) {
     std::u32string text;
-    text.reserve(size);
+    // Its final size at once: a buffer outgrown would be freed with part of the text in it.
+    text.reserve(keyCount(script));
     for (const KeyAction& action : script) {
         switch (action.kind) {
         case KeyAction::Kind::Text:

@@ -20,6 +20,9 @@ using KeystrokeScript = std::vector<KeyAction>;
 // The characters a script types, Enter as '\n' and Tab as '\t'.
 std::u32string typedText(const KeystrokeScript& script);
 
+// How many characters a script types (one per character, Enter or Tab).
+std::size_t keyCount(const KeystrokeScript& script);
+
 // What may be typed into another program, on every route: Tab and line ends (as their keys),
 // and the characters of text. Never a control character (a key would erase, escape or delete
 // in the target instead), a line or paragraph separator, a private-use, noncharacter,

@@ -351,10 +351,7 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
     // Each segment's records get room for the whole script at once (a dead key and its base
     // for every character at most): a buffer outgrown would be freed with the characters typed
     // so far in it.
-    std::size_t characters = 0;
-    for (const KeyAction& action : script) {
-        characters += action.kind == KeyAction::Kind::Text ? action.text.size() : 1;
-    }
+    const std::size_t characters = keyCount(script);
     const auto newSegment = [&] {
         PlanSegment& segment = plan.segments.emplace_back();
         segment.keys.reserve(2 * characters);

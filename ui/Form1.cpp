@@ -2,7 +2,6 @@
 
 #include "engine/Choices.h"
 #include "platform/Keystrokes.h"
-#include "platform/Version.h"
 #include "ui/Form1Look.h"
 #include "ui/GenerateAndDeliver.h"
 #include "ui_Form1.h"
@@ -24,16 +23,6 @@ std::u32string u32(const QString& text) {
 
 QString qstr(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-std::string aboutText() {
-    const platform::Version& v = platform::kVersion;
-    return "Tolvane, version " + std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-           std::to_string(v.revision) +
-           "\nCréation de mots de passe.\n\n"
-           "Logiciel libre distribué sous licence MIT : vous pouvez l'utiliser, le copier, le "
-           "modifier et le redistribuer, sans aucune garantie.\n"
-           "© 2026 Les développeurs de Tolvane.";
 }
 
 } // namespace
@@ -78,9 +67,24 @@ void Form1::bindEvents() {
     combo1_->onClick([this] { Combo1_Click(); });
     combo2_->onClick([this] { Combo2_Click(); });
     combo3_->onClick([this] { Combo3_Click(); });
-    connect(ui_->Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
-    connect(ui_->Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
-    connect(ui_->Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    // While a generation runs, "Générer", "Annuler" and "RAZ" do nothing, however they are
+    // activated: a click whose press came meanwhile is refused too, as is an activation that
+    // waited in the queue (the pointer, the keyboard, an assistive technology's action).
+    const std::pair<QPushButton*, void (Form1::*)()> commands[] = {
+        {ui_->Command1, &Form1::Command1_Click},
+        {ui_->Command2, &Form1::Command2_Click},
+        {ui_->Command3, &Form1::Command3_Click}};
+    for (auto [button, handler] : commands) {
+        connect(button, &QPushButton::pressed, this,
+                [this, button] { pressedWhileGenerating_[button] = generating_; });
+        connect(button, &QPushButton::clicked, this, [this, button, handler] {
+            const bool refused = generating_ || pressedWhileGenerating_[button];
+            pressedWhileGenerating_[button] = false;
+            if (!refused) {
+                (this->*handler)();
+            }
+        });
+    }
     connect(ui_->Command4, &QPushButton::clicked, this, [this] { Command4_Click(); });
     connect(ui_->Command5, &QPushButton::clicked, this, [this] { Command5_Click(); });
     connect(ui_->Command6, &QPushButton::clicked, this, [this] { Command6_Click(); });
@@ -200,10 +204,16 @@ void Form1::Combo3_Click() {
 }
 
 void Form1::Command1_Click() {
+    if (generating_) {
+        return; // one generation at a time
+    }
     services_.sound.playAsync("notify.wav");
     generating_ = true;
     const GenerationOutcome outcome = generateAndDeliver(
         ReadSettings(), chosenProgram_, *ui_->List1, services_, &spreadsheetNoted_);
+    // What the person asked while the keys went out (the window reads nothing meanwhile on
+    // some desktops) is handled now, still as asked during the generation.
+    QCoreApplication::processEvents();
     generating_ = false;
     if (closeAsked_) {
         // The person has closed the window meanwhile: it closes now, with nothing more to say.
@@ -229,183 +239,6 @@ void Form1::closeEvent(QCloseEvent* event) {
         return;
     }
     QWidget::closeEvent(event);
-}
-
-void Form1::Check10_Click() {
-    QWidget* const buttons[] = {ui_->Command4, ui_->Command5, ui_->Command6};
-    if (checkValue(ui_->Check10) != 0) {
-        showUsable(ui_->Combo5, true, 4);
-        ui_->Combo5->setEnabled(true);
-        for (QWidget* b : buttons) {
-            b->setEnabled(true);
-        }
-    } else {
-        ui_->Combo5->setEnabled(false);
-        showUsable(ui_->Combo5, false, 4);
-        for (QWidget* b : buttons) {
-            b->setEnabled(false);
-        }
-    }
-}
-
-void Form1::Combo5_Click() {
-    combo5_->setListIndex(combo5_->listCount() - 1);
-    combo4_->setListIndex(combo5_->listCount() - 1);
-}
-
-void Form1::Combo5_KeyPress(int& keyAscii) {
-    if (keyAscii == 13) {
-        Command4_Click();
-    }
-}
-
-void Form1::Combo5_LostFocus() {
-    combo4_->setListIndex(combo5_->listCount() - 1);
-}
-
-void Form1::Command4_Click() {
-    const QString name = combo5_->text();
-    if (name.isEmpty()) {
-        return;
-    }
-    if (combo5_->listCount() >= kMaxUsers) {
-        warn("La liste ne peut pas contenir plus de " + std::to_string(kMaxUsers) +
-             " utilisateurs : ce nom n'a pas été ajouté.");
-        ui_->Combo5->setFocus(Qt::OtherFocusReason);
-        return;
-    }
-    // A name is one field of a row: no Tab or line end, and nothing no key may type.
-    const std::u32string typed = name.toStdU32String();
-    char32_t refused = platform::firstNotTypable(typed);
-    for (char32_t separator : {U'\t', U'\n', U'\r'}) {
-        if (!refused && typed.find(separator) != std::u32string::npos) {
-            refused = separator;
-        }
-    }
-    if (refused) {
-        warn("Ce nom contient un caractère qui ne peut pas être tapé (" +
-             platform::describeCharacters(std::u32string(1, refused)) +
-             ") : il n'a pas été ajouté.");
-        ui_->Combo5->setFocus(Qt::OtherFocusReason);
-        return;
-    }
-    combo5_->addItem(name);
-    ui_->List2->addItem(name);
-    // Selecting the first entry brings the box to the last name and the count to the number
-    // of names; when the first entry is already the selected one, nothing would run.
-    const bool moves = combo5_->listIndex() != 0;
-    combo5_->setListIndex(0);
-    if (!moves) {
-        Combo5_Click();
-    }
-    ui_->Combo5->setFocus(Qt::OtherFocusReason);
-}
-
-void Form1::Command5_Click() {
-    const int selected = combo5_->listIndex();
-    if (selected >= 0) {
-        combo5_->removeItem(selected);
-        if (selected < ui_->List2->count()) {
-            delete ui_->List2->takeItem(selected);
-        }
-        if (combo5_->listCount() > 0) {
-            combo5_->setListIndex(0);
-        } else {
-            // The last name is gone: an empty box; the count keeps its number, as after "Vider".
-            combo5_->setText(QString());
-        }
-    }
-    ui_->Combo5->setFocus(Qt::OtherFocusReason);
-}
-
-void Form1::Command6_Click() {
-    const auto answer =
-        services_.messageBox.show("Vider la liste complètement ?", MessageIcon::Exclamation,
-                                  MessageButtons::YesNo, "Avertissement");
-    if (answer == platform::MessageAnswer::Yes) {
-        combo5_->clear();
-        ui_->List2->clear();
-    }
-}
-
-void Form1::Option0_Click() {
-    showUsable(ui_->Text1, false, 11);
-    ui_->Text1->setEnabled(false);
-    ui_->Check1->setEnabled(false);
-    services_.messageBox.show("Ce type de cryptage laisse apparaître le mot de passe en clair...",
-                              MessageIcon::Information, MessageButtons::Ok, "Info");
-}
-
-void Form1::Option1_Click() {
-    services_.messageBox.show("Entrez un code PUK (personal user code)\nqui servira à crypter le "
-                              "code secret généré...",
-                              MessageIcon::Information, MessageButtons::Ok, "Code PUK");
-    showUsable(ui_->Text1, true, 11);
-    ui_->Text1->setEnabled(true);
-    ui_->Text1->setFocus(Qt::OtherFocusReason);
-    ui_->Text1->setSelection(0, static_cast<int>(ui_->Text1->text().size()));
-    ui_->Check1->setEnabled(true);
-}
-
-void Form1::Check1_Click() {
-    showPukMasked(*ui_, ui_->Check1->isChecked());
-}
-
-void Form1::Text1_LostFocus() {
-    if (engine::pukTooShort(u32(combo1_->text()), ui_->Text1->text().toUcs4().size())) {
-        warn("Il est souhaitable d'utiliser un code PUK plus long !");
-    }
-}
-
-void Form1::Option2_Click() {
-    ui_->Check9->setEnabled(true);
-}
-
-void Form1::Option3_Click() {
-    ui_->Check9->setEnabled(false);
-}
-
-void Form1::Option4_Click() {
-    // Column titles are typed into the other program too, so the box is offered there.
-    ui_->Check9->setEnabled(true);
-    const std::vector<platform::FileFilter> filters{
-        {"fichiers exécutable (*.exe)", "*.exe"},
-        {" Tous les fichiers (*.*)", " *.*"},
-    };
-    if (auto chosen =
-            services_.fileDialog.getOpenFileName("Envoyer vers...", filters, dialogFileName_)) {
-        dialogFileName_ = *chosen;
-    }
-    if (!dialogFileName_.empty()) {
-        chosenProgram_ = dialogFileName_;
-        setCaption(ui_->Option4, QString::fromStdString(chosenProgram_));
-    }
-}
-
-void Form1::Command2_Click() {
-    const auto answer =
-        services_.messageBox.show("Souhaitez-vous réellement quitter le programme ?",
-                                  MessageIcon::Question, MessageButtons::YesNoCancel, "Quitter ?");
-    if (answer == platform::MessageAnswer::Yes) {
-        lifecycle_.quit();
-    }
-}
-
-void Form1::Command3_Click() {
-    lifecycle_.reload();
-}
-
-void Form1::Label6_MouseMove() {
-    setAboutHovered(*ui_, true);
-}
-
-void Form1::Form_MouseMove() {
-    setAboutHovered(*ui_, false);
-}
-
-void Form1::Label6_Click() {
-    Form_MouseMove();
-    services_.messageBox.show(aboutText(), MessageIcon::Information, MessageButtons::Ok, "");
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {

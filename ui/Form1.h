@@ -6,6 +6,7 @@
 
 #include <QWidget>
 
+#include <map>
 #include <memory>
 
 namespace Ui {
@@ -72,9 +73,11 @@ private:
     Services services_;
     WindowLifecycle& lifecycle_;
     std::unique_ptr<ComboControl> combo1_, combo2_, combo3_, combo4_, combo5_;
-    std::string dialogFileName_;    // the open-file dialog keeps its last path
-    std::string chosenProgram_;     // for "Vers un autre programme", empty until one is chosen
-    bool generating_ = false;       // Command1_Click runs
+    std::string dialogFileName_; // the open-file dialog keeps its last path
+    std::string chosenProgram_;  // for "Vers un autre programme", empty until one is chosen
+    bool generating_ = false;    // Command1_Click runs
+    // Per command button: whether its press came while a generation ran.
+    std::map<const QObject*, bool> pressedWhileGenerating_;
     bool closeAsked_ = false;       // the window was closed meanwhile
     bool spreadsheetNoted_ = false; // the note on typing into a spreadsheet has been shown
 };

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 namespace tolvane::platform::portal {
 
@@ -199,6 +200,18 @@ InjectionResult PortalKeystrokeInjector::pasteInto(const LaunchResult& target,
 InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, PortalKeyPlan& plan,
                                               const std::function<void()>& justBefore) {
     const auto failure = [](std::string error) { return InjectionResult{false, std::move(error)}; };
+    // Events are read while keys go out: a session ended meanwhile (its window closed) is
+    // freed only once the loop no longer uses it.
+    struct Sending {
+        PortalKeystrokeInjector& injector;
+        explicit Sending(PortalKeystrokeInjector& i) : injector(i) { injector.sending_ = true; }
+        ~Sending() {
+            injector.sending_ = false;
+            if (std::exchange(injector.endAfterSending_, false)) {
+                injector.endSession();
+            }
+        }
+    } sending{*this};
     struct PlanWiper {
         PortalKeyPlan& plan;
         ~PlanWiper() {
@@ -308,6 +321,10 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
 }
 
 void PortalKeystrokeInjector::endSession() {
+    if (sending_) {
+        endAfterSending_ = true;
+        return;
+    }
     QObject::disconnect(ownerGone_);
     owner_.clear();
     session_.reset();

@@ -97,6 +97,9 @@ private:
     bool identified_ = false;
     UserKeyboard keyboard_; // as it was before the launch
     bool focusedAtLaunch_ = false;
+    // Keys are being sent: the session the loop uses outlives it, ended only afterwards.
+    bool sending_ = false;
+    bool endAfterSending_ = false;
 };
 
 } // namespace tolvane::platform::portal

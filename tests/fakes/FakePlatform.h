@@ -127,6 +127,9 @@ public:
                                        const platform::KeystrokeScript& script) override {
         log_.push_back("type:" + target.program);
         scripts.push_back(script);
+        if (whileTyping) {
+            whileTyping(); // what the person does while the keys go out
+        }
         return {true, {}};
     }
     bool canPaste() override { return pastes; }
@@ -138,6 +141,7 @@ public:
     }
     std::string unavailable;
     std::function<void()> whileAsking;
+    std::function<void()> whileTyping;
     platform::Preparation preparation; // what planning finds
     bool pastes = false;
     std::vector<platform::KeystrokeScript> scripts;

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -321,6 +322,35 @@ TEST_P(Activations, EachRunsTheHandlerOnce) {
     GetParam().activate(c().Check10);
     EXPECT_FALSE(c().Combo5->isEnabled());
     EXPECT_EQ(handled("Code PUK") + handled("Info"), 2);
+}
+
+// One generation at a time: "Générer", "RAZ" and "Annuler" activated while the keys go out do
+// nothing, nor do their clicks still queued when the keys are all out.
+TEST_P(Activations, NoCommandRunsInsideAGeneration) {
+    if (std::string_view(GetParam().name) == "toggle_action") {
+        GTEST_SKIP() << "push buttons offer Press, not Toggle";
+    }
+    QPointer<tolvane::ui::Form1> window = &form();
+    fakes_.injector.whileTyping = [&] {
+        for (QAbstractButton* b : {c().Command1, c().Command3, c().Command2}) {
+            GetParam().activate(b);
+            QTest::mousePress(b, Qt::LeftButton);
+            QCoreApplication::postEvent(
+                b, new QMouseEvent(QEvent::MouseButtonRelease, QPointF(5, 5),
+                                   b->mapToGlobal(QPointF(5, 5)), Qt::LeftButton, Qt::NoButton,
+                                   Qt::NoModifier));
+        }
+    };
+    c().Command1->click();
+    fakes_.injector.whileTyping = nullptr;
+    QTest::qWait(250); // a click an assistive technology asked for comes a moment later
+    EXPECT_EQ(fakes_.injector.scripts.size(), 1u);
+    EXPECT_EQ(window.data(), &form());
+    EXPECT_EQ(c().List1->count(), 1);
+    EXPECT_TRUE(fakes_.messageBox.calls.empty());
+    EXPECT_EQ(quits_, 0);
+    c().Command1->click(); // and the next one runs
+    EXPECT_EQ(fakes_.injector.scripts.size(), 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,3 +1,4 @@
+// The keystroke planner's interface: the layout's keys, the plan of a script, the lock keys.
 #pragma once
 
 #include "platform/Keystrokes.h"

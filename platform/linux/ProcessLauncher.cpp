@@ -1,6 +1,7 @@
 #include "platform/linux/ProcessLauncher.h"
 
 #include "platform/linux/DesktopEntries.h"
+#include "platform/linux/Launchers.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -144,23 +145,46 @@ LaunchResult ProcessLauncher::startProgram(const std::string& path,
     }
     LaunchResult started = spawn({path}, environment);
     started.declaredNames = declaredWindowNamesOf(path);
+    for (std::string& name : declaredWindowNamesThrough(path)) {
+        started.declaredNames.push_back(std::move(name));
+    }
     return started;
 }
 
+namespace {
+
+// The spreadsheet a command is by its name and first argument: as LibreOffice, Debian, snaps and
+// flatpaks name them.
+Spreadsheet spreadsheetNamed(const std::vector<std::string>& command) {
+    const std::string& path = command.front();
+    const std::string name = path.substr(path.rfind('/') + 1);
+    const auto has = [&](const char* arg) {
+        return std::find(command.begin() + 1, command.end(), arg) != command.end();
+    };
+    if (name == "localc" || name == "scalc" || name == "libreoffice.calc" ||
+        ((name == "soffice" || name == "libreoffice" || has("org.libreoffice.LibreOffice")) &&
+         has("--calc"))) {
+        return Spreadsheet::LibreOffice;
+    }
+    if (name == "gnumeric" || name.starts_with("gnumeric-") || has("org.gnome.Gnumeric")) {
+        return Spreadsheet::Gnumeric;
+    }
+    return Spreadsheet::None;
+}
+
+} // namespace
+
 Spreadsheet ProcessLauncher::spreadsheetAt(const std::string& path) {
     std::error_code error;
-    const auto real = [&](const std::string& p) {
-        return std::filesystem::weakly_canonical(p, error).string();
-    };
-    const std::string wanted = real(path);
-    // By its name, or that of the file it stands for.
-    for (const std::string& p : {path, wanted}) {
-        const std::string name = p.substr(p.rfind('/') + 1);
-        if (name == "localc" || name == "scalc") {
-            return Spreadsheet::LibreOffice;
-        }
-        if (name == "gnumeric" || name.starts_with("gnumeric-")) {
-            return Spreadsheet::Gnumeric;
+    const std::string wanted = std::filesystem::weakly_canonical(path, error).string();
+    // By its name, or that of the file it stands for, or of what it runs when it is a script.
+    std::vector<std::vector<std::string>> commands{{path}, {wanted}};
+    for (auto& command : commandsRunBy(path)) {
+        commands.push_back(std::move(command));
+    }
+    for (const auto& command : commands) {
+        if (const Spreadsheet named = spreadsheetNamed(command); named != Spreadsheet::None) {
+            return named;
         }
     }
     // A desktop entry that runs it as it is started here, with no argument of its own, and

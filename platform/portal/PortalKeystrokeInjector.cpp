@@ -1,5 +1,6 @@
 #include "platform/portal/PortalKeystrokeInjector.h"
 
+#include "platform/Typing.h"
 #include "platform/Wipe.h"
 #include "platform/linux/Processes.h"
 #include "platform/linux/StopSignals.h"
@@ -30,7 +31,7 @@ const char* const kWhy = "Pour taper les mots de passe dans le programme qui va 
                          "Tolvane doit utiliser le clavier à travers le bureau. ";
 const char* const kLasts = " L'accord vaut jusqu'à la fermeture ou la remise à zéro de cette "
                            "fenêtre, et Tolvane n'en garde aucune trace.";
-const char* const kEnding = "Tolvane doit se fermer : rien n'a été tapé.";
+namespace says = typing;
 
 QGuiApplication* guiApplication() {
     return qobject_cast<QGuiApplication*>(QCoreApplication::instance());
@@ -147,7 +148,7 @@ std::string PortalKeystrokeInjector::unavailableReason() {
                    std::string());
     // Asked to end while the box was up: nothing is asked of the desktop.
     if (linux_desktop::stopRequested()) {
-        return kEnding;
+        return says::nothingTyped(says::kEnding);
     }
     session_ = std::make_unique<PortalSession>(bus_, timeoutsOf(options_), options_.notice);
     if (std::string refused = session_->open(); !refused.empty()) {
@@ -226,7 +227,7 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
         return failure(untypableMessage(plan.untypable));
     }
     if (!session_ || !session_->isOpen()) {
-        return failure("L'accord du bureau pour taper au clavier a pris fin : rien n'a été tapé.");
+        return failure(says::nothingTyped("L'accord du bureau pour taper au clavier a pris fin"));
     }
     const std::string program = "« " + target.program + " »";
     if (!focusedAtLaunch_) {
@@ -240,7 +241,7 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
                 return !ownWindowFocused() || !session_->isOpen() || linux_desktop::stopRequested();
             },
             options_.window)) {
-        return failure("La fenêtre de " + program + " n'a pas pris le focus : rien n'a été tapé.");
+        return failure(says::windowTookNoFocus(target.program));
     }
     // A moment for the window to settle, in case the focus only passed through it.
     waitFor([this] { return ownWindowFocused() || !session_->isOpen(); }, options_.settle);
@@ -266,7 +267,7 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
         if (key.startsCharacter) {
             pumpEvents();
             if (linux_desktop::stopRequested()) {
-                stopped = "Tolvane doit se fermer";
+                stopped = says::kEnding;
             } else if (!session_->isOpen()) {
                 stopped = "Le bureau a mis fin au partage du clavier";
             } else if (ownWindowFocused()) {
@@ -313,9 +314,7 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
         }
     }
     if (!stopped.empty()) {
-        return failure(stopped + (typedSome
-                                      ? " : la frappe a été interrompue, vérifiez le texte reçu."
-                                      : " : rien n'a été tapé."));
+        return failure(says::stopped(stopped, typedSome));
     }
     return {true, {}};
 }

@@ -2,6 +2,7 @@
 
 #include "platform/KeystrokeInjector.h"
 #include "platform/MessageBox.h"
+#include "platform/Typing.h"
 #include "platform/WaitNotice.h"
 #include "platform/portal/PortalKeys.h"
 
@@ -47,7 +48,8 @@ public:
         std::chrono::milliseconds call{10000};
         std::chrono::milliseconds answer{25000};
         std::chrono::milliseconds permission{120000};
-        std::chrono::milliseconds window{15000};   // for the target's window to take the focus
+        std::chrono::milliseconds window{
+            typing::kWindowWait};                  // for the target's window to take the focus
         std::chrono::milliseconds settle{300};     // then before the first key
         std::chrono::milliseconds focusBack{3000}; // for the focus to come back after the dialog
     };

@@ -6,23 +6,11 @@
 #include <wayland-client.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 namespace tolvane::platform::wayland {
 
 namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string lastPart(const std::string& name) {
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(dot + 1);
-}
 
 void title(void*, zwlr_foreign_toplevel_handle_v1*, const char*) {}
 void appId(void* data, zwlr_foreign_toplevel_handle_v1*, const char* text) {
@@ -135,17 +123,6 @@ zwp_virtual_keyboard_v1* CompositorSession::makeKeyboard() {
         keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboards, seat);
     }
     return keyboard;
-}
-
-bool appIdIsOneOf(std::string_view appId, const std::vector<std::string>& names) {
-    const std::string id = lower(std::string(appId));
-    if (id.empty()) {
-        return false;
-    }
-    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-        const std::string n = lower(name);
-        return !n.empty() && (n == id || n == lastPart(id) || lastPart(n) == id);
-    });
 }
 
 bool CompositorSession::otherActivated(const Toplevel* target) const {

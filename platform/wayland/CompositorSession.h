@@ -28,10 +28,6 @@ struct Toplevel {
     bool before = false; // already there when the program was started
 };
 
-// Whether a window's app id is one of these names: the same, or its last dotted part the same
-// ("org.kde.kwrite" for "kwrite"), letter case aside.
-bool appIdIsOneOf(std::string_view appId, const std::vector<std::string>& names);
-
 // A connection to the compositor with what keystrokes need: the seat, the virtual keyboard
 // manager and the windows list, kept up to date as events are dispatched; and the virtual
 // keyboard, once made.

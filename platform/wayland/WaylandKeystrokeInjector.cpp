@@ -1,5 +1,6 @@
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 
+#include "platform/Typing.h"
 #include "platform/Wipe.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/Processes.h"
@@ -28,13 +29,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kWindowTimeout = std::chrono::seconds(15);
-constexpr auto kFocusTimeout = std::chrono::seconds(5);
 // The compositor queues each client's events in a fixed buffer and disconnects a client that
 // lets it fill up (a busy terminal does, at full speed): keys go out at a pace any client reads.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
 
-const char* const kEnding = "Tolvane doit se fermer : rien n'a été tapé.";
+namespace says = typing;
 
 bool stopping() {
     return linux_desktop::stopRequested();
@@ -195,16 +194,16 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     bool several = false;
     bool ended = false;
     std::vector<std::string> others;
-    for (const auto deadline = Clock::now() + kWindowTimeout; !window && !several && !ended &&
-                                                              Clock::now() < deadline &&
-                                                              session->alive() && !stopping();) {
+    for (const auto deadline = Clock::now() + typing::kWindowWait;
+         !window && !several && !ended && Clock::now() < deadline && session->alive() &&
+         !stopping();) {
         session->dispatchFor(std::chrono::milliseconds(50));
         const bool running = !linux_desktop::childHasExited(target.pid);
         if (const auto fresh = session->newWindows(); !fresh.empty()) {
             const auto names = windowNames(target, running);
             std::vector<Toplevel*> ours;
             for (Toplevel* t : fresh) {
-                if (appIdIsOneOf(t->appId, names)) {
+                if (typing::windowGoesByOneOf(t->appId, names)) {
                     ours.push_back(t);
                 } else if (std::find(others.begin(), others.end(), t->appId) == others.end()) {
                     others.push_back(t->appId);
@@ -218,17 +217,16 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         ended = !running && !window && target.declaredNames.empty();
     }
     if (stopping()) {
-        return failure(kEnding);
+        return failure(says::nothingTyped(says::kEnding));
     }
     if (several) {
         return failure("Plusieurs fenêtres de « " + target.program +
                        " » sont apparues en même temps : rien n'a été tapé.");
     }
     if (!window) {
-        std::string error = ended ? "Le programme « " + target.program +
-                                        " » s'est fermé sans ouvrir de fenêtre : rien n'a été tapé."
-                                  : "La fenêtre de « " + target.program +
-                                        " » n'est pas apparue : rien n'a été tapé.";
+        std::string error = ended ? says::nothingTyped(says::programClosed(target.program) +
+                                                       " sans ouvrir de fenêtre")
+                                  : says::windowNotShown(target.program);
         if (!others.empty()) {
             std::string list;
             for (const std::string& id : others) {
@@ -240,33 +238,32 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         return failure(error);
     }
     zwlr_foreign_toplevel_handle_v1_activate(window->handle, session->seat);
-    for (const auto deadline = Clock::now() + kFocusTimeout;
+    for (const auto deadline = Clock::now() + typing::kFocusWait;
          !window->activated && !window->closed && Clock::now() < deadline && session->alive() &&
          !stopping();) {
         session->dispatchFor(std::chrono::milliseconds(50));
     }
     if (stopping()) {
-        return failure(kEnding);
+        return failure(says::nothingTyped(says::kEnding));
     }
     if (!window->activated) {
-        return failure("La fenêtre de « " + target.program +
-                       " » n'a pas pris le focus : rien n'a été tapé.");
+        return failure(says::windowTookNoFocus(target.program));
     }
     // The compositor moves the keyboard from this program's window to the target's in one step:
     // the window's client is told it has lost it when the target's is told it has it.
     const bool watching = focus && focus->watching();
     if (watching) {
-        for (const auto deadline = Clock::now() + kFocusTimeout;
+        for (const auto deadline = Clock::now() + typing::kFocusWait;
              focus->focused(std::chrono::milliseconds(50)) && Clock::now() < deadline &&
              !stopping();) {
         }
         if (stopping()) {
-            return failure(kEnding);
+            return failure(says::nothingTyped(says::kEnding));
         }
         if (focus->hasFocus) {
-            return failure("La fenêtre de Tolvane a gardé le clavier après l'arrivée de celle de "
-                           "« " +
-                           target.program + " » : rien n'a été tapé.");
+            return failure(says::nothingTyped(
+                "La fenêtre de Tolvane a gardé le clavier après l'arrivée de celle de « " +
+                target.program + " »"));
         }
     }
 
@@ -277,14 +274,14 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     // focus; otherwise nothing more is sent.
     const auto stillListening = [&] {
         if (stopping()) {
-            stopped = "Tolvane doit se fermer";
+            stopped = says::kEnding;
         } else if (!session->connection.roundtrip()) {
             stopped = "La session Wayland s'est interrompue";
         } else if (window->closed) {
-            stopped = "Le programme « " + target.program + " » s'est fermé";
+            stopped = says::programClosed(target.program);
         } else if (!window->activated || session->otherActivated(window) ||
                    (watching && focus->focused())) {
-            stopped = "La fenêtre de « " + target.program + " » a perdu le focus";
+            stopped = says::lostFocus(target.program);
         }
         return stopped.empty();
     };
@@ -314,14 +311,17 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
             break;
         }
     }
-    session->connection.roundtrip();
     if (!stopped.empty()) {
-        return failure(stopped + (typedSome
-                                      ? " : la frappe a été interrompue, vérifiez le texte reçu."
-                                      : " : rien n'a été tapé."));
+        session->connection.roundtrip();
+        return failure(says::stopped(stopped, typedSome));
     }
-    if (!session->alive()) {
-        return failure("La session Wayland s'est interrompue : vérifiez le texte reçu.");
+    // After the last key, the window must still have had the focus when the compositor handed
+    // the keys on: a dialog that took it at the end got some of them.
+    if (!stillListening()) {
+        if (stopped == says::lostFocus(target.program)) {
+            return failure(says::focusGoneAtTheEnd(target.program));
+        }
+        return failure(says::stopped(stopped, true));
     }
     return {true, {}};
 }

@@ -1,11 +1,13 @@
 #include "platform/x11/TargetWindow.h"
 
+#include "platform/Typing.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/Processes.h"
 #include "platform/linux/StopSignals.h"
 #include "platform/x11/X11Display.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <set>
@@ -93,6 +95,17 @@ Window TargetWindow::candidate(const LaunchResult& target, const std::vector<Win
             return w;
         }
     }
+    // A program that hands the request to an instance of itself already running (LibreOffice,
+    // browsers, editors that keep one process): a new window that goes by one of the names
+    // declared for what was started. A window of any other program is left alone.
+    for (Window w : windows) {
+        if (!old.count(w) && !target.declaredNames.empty() &&
+            (typing::windowGoesByOneOf(className(w, true), target.declaredNames) ||
+             typing::windowGoesByOneOf(className(w, false), target.declaredNames)) &&
+            viewable(w) && takesTyping(w)) {
+            return w;
+        }
+    }
     const Window active = activeWindow();
     if (active && !old.count(active) && !target.executable.empty() &&
         std::find(windows.begin(), windows.end(), active) != windows.end() && viewable(active) &&
@@ -172,6 +185,18 @@ bool TargetWindow::takesTyping(Window w) {
         XFree(data);
     }
     return takes;
+}
+
+std::string TargetWindow::className(Window w, bool instance) {
+    XClassHint hint{};
+    std::string name;
+    if (XGetClassHint(d_, w, &hint)) {
+        const char* part = instance ? hint.res_name : hint.res_class;
+        name = part ? part : "";
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    }
+    return name;
 }
 
 std::string TargetWindow::title(Window w) {

@@ -69,6 +69,8 @@ private:
     bool viewable(Window w);
     bool takesTyping(Window w);
     std::string title(Window w);
+    // Its WM_CLASS: the instance name, or the class name.
+    std::string className(Window w, bool instance);
     Window candidate(const LaunchResult& target, const std::vector<Window>& windows,
                      const std::set<unsigned long>& old,
                      const std::map<pid_t, unsigned long long>& processesBefore);

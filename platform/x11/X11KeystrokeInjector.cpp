@@ -1,5 +1,6 @@
 #include "platform/x11/X11KeystrokeInjector.h"
 
+#include "platform/Typing.h"
 #include "platform/Wipe.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/Processes.h"
@@ -24,6 +25,7 @@ namespace tolvane::platform::x11 {
 namespace {
 
 using linux_desktop::stopRequested;
+namespace says = typing;
 
 bool waylandSession() {
     const char* type = std::getenv("XDG_SESSION_TYPE");
@@ -164,21 +166,19 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     TargetWindow window(d, waits(limits_));
     XTestKeyboard keyboard(d, std::chrono::milliseconds(limits_.releaseMs));
 
-    const std::string endingBeforeTyping = "Tolvane doit se fermer : rien n'a été tapé.";
+    const std::string endingBeforeTyping = says::nothingTyped(says::kEnding);
     const bool found = window.find(target, windowsBefore_, processesBefore_);
     if (stopRequested()) {
         return failure(endingBeforeTyping);
     }
     if (!found) {
-        return failure("La fenêtre de « " + target.program +
-                       " » n'est pas apparue : rien n'a été tapé.");
+        return failure(says::windowNotShown(target.program));
     }
     if (!window.activate()) {
         if (stopRequested()) {
             return failure(endingBeforeTyping);
         }
-        return failure("La fenêtre de « " + target.program +
-                       " » n'a pas pris le focus : rien n'a été tapé.");
+        return failure(says::windowTookNoFocus(target.program));
     }
     if (!keyboard.keysReleased()) {
         if (stopRequested()) {
@@ -195,8 +195,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         if (stopRequested()) {
             return failure(endingBeforeTyping);
         }
-        return failure("La fenêtre de « " + target.program +
-                       " » ne répond pas : rien n'a été tapé.");
+        return failure(says::windowNotAnswering(target.program));
     }
 
     KeymapSession keymap(d);
@@ -238,7 +237,9 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     // clients that read a release and a press of one key at the same time as auto-repeat
     // (LibreOffice's own X11 backend) would take the two presses for one.
     std::uint32_t lastKey = 0;
+    bool typedSome = false;
     auto typeKey = [&](const auto& press) {
+        typedSome = true;
         const bool again = press.keycode == lastKey;
         if (again || keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
             hold(0);
@@ -252,22 +253,18 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         keyboard.press(press.keycode, false);
         lastKey = press.keycode;
     };
-    auto stop = [&](std::string why) {
+    auto stop = [&](std::string_view why) {
         hold(0);
         keyboard.flush(true);
-        return failure(std::move(why));
+        return failure(says::stopped(why, typedSome));
     };
     auto settle = [&] {
         keyboard.flush(true);
         return window.settle([&](const XEvent& e) { keyboard.note(e); });
     };
-    const std::string interrupted = "Tolvane doit se fermer : la frappe a été interrompue, "
-                                    "vérifiez le texte reçu.";
-    const std::string silent = "La fenêtre de « " + target.program +
-                               " » ne répond plus : la frappe a été interrompue, vérifiez le "
-                               "texte reçu.";
-    const std::string changed =
-        "La disposition du clavier a changé pendant la frappe : la frappe a été interrompue.";
+    const std::string_view interrupted = says::kEnding;
+    const std::string silent = says::noLongerAnswering(target.program);
+    const std::string_view changed = says::kLayoutChanged;
 
     keyboard.flush(true);
     keyboard.drain();
@@ -308,19 +305,17 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                 const ServerGrab grab(d);
                 if (!window.holdsFocus()) {
                     if (target.pid > 0 && !alive(target.pid) && !window.viewable()) {
-                        return stop("Le programme « " + target.program +
-                                    " » s'est fermé : la frappe a été interrompue.");
+                        return stop(says::programClosed(target.program));
                     }
-                    return stop("La fenêtre de « " + target.program +
-                                " » a perdu le focus : la frappe a été interrompue.");
+                    return stop(says::lostFocus(target.program));
                 }
                 if (keyboard.grabbedByAnother()) {
                     return stop("Un autre programme a pris le clavier (menu, verrouillage de "
-                                "l'écran, fenêtre surgissante) : la frappe a été interrompue.");
+                                "l'écran, fenêtre surgissante)");
                 }
                 if (!keyboard.idle()) {
                     return stop("Une touche du clavier est enfoncée ou un modificateur est actif "
-                                "pendant la frappe : la frappe a été interrompue.");
+                                "pendant la frappe");
                 }
                 // A change of layout made before the grab has been announced by now.
                 if (keyboard.changed() && !keymap.stillTypes(segment, modifiers)) {
@@ -347,8 +342,12 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     // A change after the last key but before the target read it may still have altered it.
     if (keyboard.changed() && !plan.segments.empty() &&
         !keymap.stillTypes(plan.segments.back(), modifiers)) {
-        return failure("La disposition du clavier a changé pendant la frappe : vérifiez le "
-                       "texte reçu.");
+        return failure(std::string(says::kLayoutChanged) + " : vérifiez le texte reçu.");
+    }
+    // The window read every key; a window that took the focus meanwhile (a dialog the keys
+    // opened, a tip shown at the end) may have taken some of them.
+    if (!window.holdsFocus()) {
+        return failure(says::focusGoneAtTheEnd(target.program));
     }
     return InjectionResult{true, {}};
 }

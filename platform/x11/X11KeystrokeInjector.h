@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KeystrokeInjector.h"
+#include "platform/Typing.h"
 
 #include <map>
 #include <string>
@@ -16,10 +17,13 @@ namespace tolvane::platform::x11 {
 class X11KeystrokeInjector final : public KeystrokeInjector {
 public:
     struct Limits {
-        int windowMs = 10000; // for the started program's window to appear
-        int focusMs = 3000;   // for it to take the focus once asked
-        int releaseMs = 5000; // for keys the user holds to be released
-        int settleMs = 15000; // for the target to read what was typed (it answers when done)
+        static constexpr int ms(std::chrono::milliseconds wait) {
+            return static_cast<int>(wait.count());
+        }
+        int windowMs = ms(typing::kWindowWait);   // for the started program's window to appear
+        int focusMs = ms(typing::kFocusWait);     // for it to take the focus once asked
+        int releaseMs = ms(typing::kReleaseWait); // for keys the user holds to be released
+        int settleMs = ms(typing::kSettleWait);   // for the target to read what was typed
     };
 
     X11KeystrokeInjector() = default;

@@ -1,5 +1,6 @@
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/DesktopEntries.h"
+#include "platform/linux/Launchers.h"
 #include "platform/linux/ProcessLauncher.h"
 
 #include <gtest/gtest.h>
@@ -203,12 +204,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 std::vector<std::string> declaredNames() {
+    namespace desktop = tolvane::platform::linux_desktop;
     auto names = ProcessLauncher::textEditor().declaredNames;
-    names.push_back("--");
-    for (auto& name : tolvane::platform::linux_desktop::declaredWindowNamesOf("/bin/true")) {
-        names.push_back(name);
+    for (auto found : {desktop::declaredWindowNamesOf("/bin/true"),
+                       desktop::declaredWindowNamesThrough("launcher")}) {
+        std::sort(found.begin(), found.end());
+        names.push_back("--");
+        names.insert(names.end(), found.begin(), found.end());
     }
-    std::sort(names.begin() + static_cast<long>(names.size()) - 3, names.end());
     return names;
 }
 
@@ -222,18 +225,23 @@ TEST(TextEditorEntries, TheEntriesTellTheNamesOfTheirWindows) {
            {"system/applications/calc.desktop", entry("Exec=true --calc")},
            {"data/applications/hidden.desktop", entry("Exec=/bin/false")},
            {"system/applications/hidden.desktop", entry("Exec=/bin/true")},
-           {"system/applications/other.desktop", entry("Exec=/bin/false\nStartupWMClass=Other")}});
+           {"system/applications/other.desktop", entry("Exec=/bin/false\nStartupWMClass=Other")},
+           {"system/applications/writer.desktop", entry("Exec=true --writer")},
+           // A launcher script that runs another, which runs a program an entry runs.
+           {"launcher", "#!/bin/sh\nexec ./inner \"$@\"\n"},
+           {"inner", "#!/bin/sh\n# a comment\nA=1 exec /bin/true --calc '--x;y' \"$@\"\n"}});
     expectInFreshProcess(
         dir.path(), {}, declaredNames,
-        (std::vector<std::string>{"my-editor", "MyEd", "--", "MyEd", "calc", "my-editor"}));
+        (std::vector<std::string>{"my-editor", "MyEd", "--", "MyEd", "calc", "my-editor", "writer",
+                                  "--", "MyEd", "calc", "my-editor"}));
 }
 
 std::vector<std::string> spreadsheets() {
     using tolvane::platform::Spreadsheet;
     ProcessLauncher launcher;
     std::vector<std::string> kinds;
-    for (const char* path :
-         {"/opt/x/localc", "/opt/x/gnumeric", "/bin/true", "/bin/false", "/bin/sh"}) {
+    for (const char* path : {"/opt/x/localc", "/opt/x/gnumeric", "/bin/true", "/bin/false",
+                             "/bin/sh", "tableur", "flatpak-gnumeric"}) {
         const Spreadsheet kind = launcher.spreadsheetAt(path);
         kinds.push_back(kind == Spreadsheet::LibreOffice ? "LibreOffice"
                         : kind == Spreadsheet::Gnumeric  ? "Gnumeric"
@@ -243,8 +251,8 @@ std::vector<std::string> spreadsheets() {
     return kinds;
 }
 
-// A spreadsheet by its name, or by an entry that runs it as it is started (no argument of its
-// own) and counts it among the spreadsheets.
+// A spreadsheet by its name, by what its launcher script runs, or by an entry that runs it as it is
+// started (no argument of its own) and counts it among the spreadsheets.
 TEST(Spreadsheets, ByNameOrByTheirEntry) {
     const TempDir dir;
     write(dir.path(),
@@ -252,9 +260,14 @@ TEST(Spreadsheets, ByNameOrByTheirEntry) {
             entry("Exec=/bin/true %U\nCategories=Office;Spreadsheet;")},
            {"data/applications/calc.desktop",
             entry("Exec=/bin/false --calc\nCategories=Spreadsheet;")},
-           {"data/applications/shell.desktop", entry("Exec=/bin/sh\nCategories=Utility;")}});
-    expectInFreshProcess(dir.path(), {}, spreadsheets,
-                         {"LibreOffice", "Gnumeric", "Other", "None", "None"});
+           {"data/applications/shell.desktop", entry("Exec=/bin/sh\nCategories=Utility;")},
+           // A person's own launcher of another name, and a flatpak's exported command.
+           {"bin/localc", "#!/bin/sh\n"},
+           {"tableur", "#!/bin/sh\nexec ./bin/localc --norestore \"$@\"\n"},
+           {"flatpak-gnumeric", "#!/bin/sh\nexec /bin/true run org.gnome.Gnumeric \"$@\"\n"}});
+    expectInFreshProcess(
+        dir.path(), {}, spreadsheets,
+        {"LibreOffice", "Gnumeric", "Other", "None", "None", "LibreOffice", "Gnumeric"});
 }
 
 TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {

@@ -1,4 +1,5 @@
 #include "delivery/Scripts.h"
+#include "platform/Typing.h"
 #include "platform/session/KeystrokeBackend.h"
 #include "platform/wayland/CompositorSession.h"
 #include "platform/wayland/VirtualKeymap.h"
@@ -158,7 +159,8 @@ TEST(TargetWindows, AnAppIdNamesTheProgramWhenItIsOneOfItsNames) {
           Case{"mousepad", {"org.xfce.mousepad"}, true}, Case{"Alacritty", {"alacritty"}, true},
           Case{"voleur", {"lecteur", "foot", "dash"}, false}, Case{"footclient", {"foot"}, false},
           Case{"", {"", "foot"}, false}}) {
-        EXPECT_EQ(wayland::appIdIsOneOf(c.appId, c.names), c.ours) << c.appId;
+        EXPECT_EQ(tolvane::platform::typing::windowGoesByOneOf(c.appId, c.names), c.ours)
+            << c.appId;
     }
 }
 

@@ -1,0 +1,138 @@
+#include "platform/linux/Launchers.h"
+
+#include "platform/linux/DesktopEntries.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace tolvane::platform::linux_desktop {
+
+namespace {
+
+constexpr std::size_t kLongestScript = 64 * 1024;
+constexpr int kLevels = 4;
+
+std::string scriptText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char start[2] = {};
+    if (!file.read(start, 2) || start[0] != '#' || start[1] != '!') {
+        return {};
+    }
+    std::string text(kLongestScript, '\0');
+    file.seekg(0);
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    return text;
+}
+
+// The words of one line as the shell splits them, up to the first it would fill in or
+// redirect; quotes removed.
+std::vector<std::string> fixedWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool any = false;
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote) {
+            if (c == quote) {
+                quote = 0;
+            } else if (c == '$' && quote == '"') {
+                return words;
+            } else {
+                word += c;
+            }
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+            any = true;
+        } else if (c == ' ' || c == '\t') {
+            if (any) {
+                words.push_back(word);
+            }
+            word.clear();
+            any = false;
+        } else if (c == '#' && !any) {
+            break;
+        } else if (std::string_view("$`<>|;&(){}\\").find(c) != std::string_view::npos) {
+            return words;
+        } else {
+            word += c;
+            any = true;
+        }
+    }
+    if (any && !quote) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+// The command of a line: what comes after `exec`, `env` and the assignments.
+std::vector<std::string> commandOf(const std::string& line) {
+    std::vector<std::string> words = fixedWords(line);
+    auto first = words.begin();
+    while (first != words.end() &&
+           (*first == "exec" || *first == "env" || first->find('=') != std::string::npos)) {
+        ++first;
+    }
+    return {first, words.end()};
+}
+
+void collect(const std::string& path, int level, std::vector<std::vector<std::string>>& out) {
+    if (level == kLevels) {
+        return;
+    }
+    const std::string text = scriptText(path);
+    std::size_t start = text.find('\n'); // past the "#!" line
+    while (start != std::string::npos && start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start + 1), text.size());
+        std::vector<std::string> command = commandOf(text.substr(start + 1, end - start - 1));
+        start = end;
+        if (command.empty()) {
+            continue;
+        }
+        const std::string program = resolve(command.front());
+        if (program.empty()) {
+            continue;
+        }
+        command.front() = program;
+        if (std::find(out.begin(), out.end(), command) == out.end()) {
+            out.push_back(command);
+            collect(program, level + 1, out);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<std::vector<std::string>> commandsRunBy(const std::string& path) {
+    std::vector<std::vector<std::string>> commands;
+    collect(path, 0, commands);
+    return commands;
+}
+
+std::vector<std::string> declaredWindowNamesThrough(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& command : commandsRunBy(path)) {
+        for (const DesktopEntry& entry : entriesRunning(command.front())) {
+            // The entry's own arguments start the command's: "libreoffice --calc" is the entry
+            // of "soffice --calc", not of "soffice --writer".
+            const std::vector<std::string> args = execArguments(entry.exec, entry);
+            if (args.size() > command.size() ||
+                !std::equal(args.begin() + 1, args.end(), command.begin() + 1)) {
+                continue;
+            }
+            for (std::string& name : declaredWindowNames(entry)) {
+                if (std::find(names.begin(), names.end(), name) == names.end()) {
+                    names.push_back(std::move(name));
+                }
+            }
+        }
+    }
+    return names;
+}
+
+} // namespace tolvane::platform::linux_desktop

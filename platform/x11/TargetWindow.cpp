@@ -6,6 +6,7 @@
 #include "platform/x11/X11Display.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <set>
@@ -187,6 +188,20 @@ std::string TargetWindow::title(Window w) {
         XFree(data);
     }
     return text;
+}
+
+std::vector<std::string> TargetWindow::names() {
+    std::vector<std::string> found;
+    XClassHint hint{};
+    if (window_ && XGetClassHint(d_, window_, &hint)) {
+        for (char* name : {hint.res_name, hint.res_class}) {
+            if (name) {
+                found.emplace_back(name);
+                XFree(name);
+            }
+        }
+    }
+    return found;
 }
 
 bool TargetWindow::viewable() {

@@ -174,7 +174,7 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     KeystrokeScript script =
         editor ? notepadScript(request.lines, request.titles, request.countText, request.count)
                : otherProgramScript(request.lines, request.titles, spreadsheet);
-    // The script holds every password: nothing of it stays in memory once typed.
+    // A script holds every password: nothing of it stays in memory once typed.
     struct ScriptWiper {
         KeystrokeScript& script;
         ~ScriptWiper() {
@@ -183,8 +183,15 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
             }
         }
     } wiper{script};
+    // The one typed instead, once the target's window tells that it is a spreadsheet.
+    KeystrokeScript intoSheet;
+    ScriptWiper sheetWiper{intoSheet};
 
-    platform::Preparation prepared = services.injector.prepare(script, passwordCharacters());
+    // Into another program, the quote of Calc's formulas is laid out with the password
+    // characters, whether or not a field needs it: a keyboard that other programs can read
+    // tells nothing of the fields.
+    const std::u32string alphabet = passwordCharacters() + (editor ? U"" : U"\"");
+    platform::Preparation prepared = services.injector.prepare(script, alphabet);
     if (!prepared.error.empty()) {
         return prepared.error;
     }
@@ -212,13 +219,17 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
         paste = true;
     }
 
-    if (spreadsheet != platform::Spreadsheet::None &&
-        !(request.spreadsheetNoted && *request.spreadsheetNoted)) {
-        services.messages.show(spreadsheetNote(spreadsheet), platform::MessageIcon::Information,
-                               platform::MessageButtons::Ok, "Tableur");
-        if (request.spreadsheetNoted) {
-            *request.spreadsheetNoted = true;
+    const auto note = [&](platform::Spreadsheet sheet) {
+        if (!(request.spreadsheetNoted && *request.spreadsheetNoted)) {
+            services.messages.show(spreadsheetNote(sheet), platform::MessageIcon::Information,
+                                   platform::MessageButtons::Ok, "Tableur");
+            if (request.spreadsheetNoted) {
+                *request.spreadsheetNoted = true;
+            }
         }
+    };
+    if (spreadsheet != platform::Spreadsheet::None) {
+        note(spreadsheet);
     }
     const std::vector<std::string> environment = services.injector.beforeLaunch();
     if (paste) {
@@ -264,7 +275,28 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
         }
         return std::nullopt;
     }
-    const platform::InjectionResult typed = services.injector.typeInto(target, script);
+    // A program the path did not tell apart (a launcher script of another name, a snap, a
+    // flatpak) may show a spreadsheet's window, or a spreadsheet only known as one may tell
+    // which: its fields then go as that spreadsheet keeps them as text.
+    platform::Spreadsheet seen = platform::Spreadsheet::None;
+    platform::ScriptChooser choose;
+    if (!editor && (spreadsheet == platform::Spreadsheet::None ||
+                    spreadsheet == platform::Spreadsheet::Other)) {
+        choose = [&](const std::vector<std::string>& windowNames) -> const KeystrokeScript* {
+            seen = platform::spreadsheetOfWindow(windowNames);
+            if (seen == platform::Spreadsheet::None) {
+                return nullptr;
+            }
+            intoSheet = otherProgramScript(request.lines, request.titles, seen);
+            return &intoSheet;
+        };
+    }
+    const platform::InjectionResult typed = services.injector.typeInto(target, script, choose);
+    // The note comes once the keys are sent: a box shown before would take the focus from the
+    // target's window.
+    if (spreadsheet == platform::Spreadsheet::None && seen != platform::Spreadsheet::None) {
+        note(seen);
+    }
     if (!typed.complete) {
         return typed.error;
     }

@@ -21,6 +21,11 @@ std::u32string ascii(const std::string& text) {
     return std::u32string(text.begin(), text.end());
 }
 
+// The longest piece of a field put in one string of a Calc formula, in UTF-16 code units:
+// LibreOffice reads at most 1022 in one string (one more gives Err:513), whether or not its
+// quotes are doubled.
+constexpr std::size_t kCalcPiece = 1000;
+
 // A line into a spreadsheet: each field read as something else than text goes as text.
 void appendCells(KeystrokeScript& script, std::u32string_view line, Spreadsheet spreadsheet) {
     for (std::size_t start = 0;;) {
@@ -29,10 +34,19 @@ void appendCells(KeystrokeScript& script, std::u32string_view line, Spreadsheet 
         if (!readAsOtherThanText(field)) {
             appendLiteral(script, field);
         } else if (spreadsheet == Spreadsheet::LibreOffice) {
+            // ="…", or ="…"&"…" for a field longer than a string Calc reads in a formula.
             std::u32string formula;
-            formula.reserve(2 * field.size() + 3); // no copy of the field left behind
+            // No copy of the field left behind.
+            formula.reserve(2 * field.size() + 4 * (field.size() / kCalcPiece + 1) + 1);
             formula = U"=\"";
+            std::size_t units = 0; // UTF-16 code units in the piece, as Calc counts
             for (char32_t c : field) {
+                const std::size_t size = c > 0xFFFF ? 2 : 1;
+                if (units + size > kCalcPiece) {
+                    formula += U"\"&\"";
+                    units = 0;
+                }
+                units += size;
                 formula += c;
                 if (c == U'"') {
                     formula += c;

@@ -22,6 +22,12 @@ struct Preparation {
     bool layoutLacks = false; // they are missing from the user's layout (another may have them)
 };
 
+// Called once the target's window is found and before any key, with the names that window goes
+// by: another script to type instead, or null to keep the one given. The script returned must
+// stay alive until typeInto returns.
+using ScriptChooser =
+    std::function<const KeystrokeScript*(const std::vector<std::string>& windowNames)>;
+
 // Types a script into the window of a program that was just started, and nowhere else.
 class KeystrokeInjector {
 public:
@@ -43,7 +49,9 @@ public:
     virtual std::vector<std::string> beforeLaunch() { return {}; }
     // The target could not be started: what beforeLaunch set up goes.
     virtual void launchFailed() {}
-    virtual InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) = 0;
+    // A backend that knows no window calls no chooser and types the script given.
+    virtual InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script,
+                                     const ScriptChooser& choose = {}) = 0;
     // Whether pasteInto can send the paste shortcut through the user's layout.
     virtual bool canPaste() { return false; }
     // Presses the layout's Ctrl+V in the target's window, with the same checks as typing;

@@ -21,6 +21,11 @@ struct LaunchResult {
 // The spreadsheet a program is, for the keys that make it keep a field as text.
 enum class Spreadsheet { None, LibreOffice, Gnumeric, Other };
 
+// Which spreadsheet a window is by the names it goes by (X11 WM_CLASS, Wayland app id), as
+// LibreOffice Calc and Gnumeric name theirs however they were started (a launcher script of
+// another name, a snap, a flatpak); None for any other window.
+Spreadsheet spreadsheetOfWindow(const std::vector<std::string>& windowNames);
+
 // Starts programs with a normal window, without waiting for them.
 class ProgramLauncher {
 public:

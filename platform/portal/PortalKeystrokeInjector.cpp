@@ -182,8 +182,10 @@ std::vector<std::string> PortalKeystrokeInjector::beforeLaunch() {
     return {};
 }
 
+// The desktop tells no window: the script given is typed.
 InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
-                                                  const KeystrokeScript& script) {
+                                                  const KeystrokeScript& script,
+                                                  const ScriptChooser&) {
     PortalKeyPlan plan = planPortalKeys(keyboard_, script);
     return send(target, plan);
 }

@@ -137,13 +137,14 @@ void WaylandKeystrokes::launchFailed() {
 }
 
 InjectionResult WaylandKeystrokes::typeInto(const LaunchResult& target,
-                                            const KeystrokeScript& script) {
+                                            const KeystrokeScript& script,
+                                            const ScriptChooser& choose) {
     if (!chosen_) {
         if (std::string why = unavailableReason(); !why.empty()) {
             return {false, std::move(why)};
         }
     }
-    return chosen_->typeInto(target, script);
+    return chosen_->typeInto(target, script, choose);
 }
 
 bool WaylandKeystrokes::canPaste() {

@@ -49,7 +49,8 @@ public:
     Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) override;
     std::vector<std::string> beforeLaunch() override;
     void launchFailed() override;
-    InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
+    InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script,
+                             const ScriptChooser& choose = {}) override;
     bool canPaste() override;
     InjectionResult pasteInto(const LaunchResult& target,
                               const std::function<void()>& justBefore) override;

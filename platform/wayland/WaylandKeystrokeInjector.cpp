@@ -164,7 +164,8 @@ void WaylandKeystrokeInjector::launchFailed() {
 }
 
 InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
-                                                   const KeystrokeScript& script) {
+                                                   const KeystrokeScript& given,
+                                                   const ScriptChooser& choose) {
     if (!session_) {
         beforeLaunch();
     }
@@ -178,16 +179,6 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     if (!session->usable() || !session->keyboard) {
         return failure(kDesktopCannotType);
     }
-    VirtualKeyPlan plan = planVirtualKeys(script, alphabet_);
-    // The plan spells out every password: wiped however typing ends.
-    struct PlanWiper {
-        VirtualKeyPlan& plan;
-        ~PlanWiper() { wipePlan(plan); }
-    } planWiper{plan};
-    if (!plan.untypable.empty()) {
-        return failure(untypableMessage(plan.untypable));
-    }
-
     // The program's window: a new one that goes by one of its names. Another program's window
     // that opens meanwhile is left alone.
     Toplevel* window = nullptr;
@@ -236,6 +227,18 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
                      ") est apparue entre-temps ; rien n'y a été tapé.";
         }
         return failure(error);
+    }
+    // Planned once the window is known, which may ask for another script; the keymap laid on
+    // the keyboard before the launch holds every password character whatever the script.
+    const KeystrokeScript* chosen = choose ? choose({window->appId}) : nullptr;
+    VirtualKeyPlan plan = planVirtualKeys(chosen ? *chosen : given, alphabet_);
+    // The plan spells out every password: wiped however typing ends.
+    struct PlanWiper {
+        VirtualKeyPlan& plan;
+        ~PlanWiper() { wipePlan(plan); }
+    } planWiper{plan};
+    if (!plan.untypable.empty()) {
+        return failure(untypableMessage(plan.untypable));
     }
     zwlr_foreign_toplevel_handle_v1_activate(window->handle, session->seat);
     for (const auto deadline = Clock::now() + typing::kFocusWait;

@@ -24,7 +24,8 @@ public:
     Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) override;
     std::vector<std::string> beforeLaunch() override;
     void launchFailed() override;
-    InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script) override;
+    InjectionResult typeInto(const LaunchResult& target, const KeystrokeScript& script,
+                             const ScriptChooser& choose = {}) override;
 
 private:
     wl_display* window_;

@@ -214,6 +214,20 @@ std::string TargetWindow::title(Window w) {
     return text;
 }
 
+std::vector<std::string> TargetWindow::names() {
+    std::vector<std::string> found;
+    XClassHint hint{};
+    if (window_ && XGetClassHint(d_, window_, &hint)) {
+        for (char* name : {hint.res_name, hint.res_class}) {
+            if (name) {
+                found.emplace_back(name);
+                XFree(name);
+            }
+        }
+    }
+    return found;
+}
+
 bool TargetWindow::viewable() {
     return viewable(window_);
 }

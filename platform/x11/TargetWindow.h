@@ -43,6 +43,8 @@ public:
     bool find(const LaunchResult& target, const std::vector<unsigned long>& windowsBefore,
               const std::map<pid_t, unsigned long long>& processesBefore);
     Window window() const { return window_; }
+    // The names the window goes by: its WM_CLASS, instance then class.
+    std::vector<std::string> names();
 
     // Asks the window manager to activate the window (a client message, as a pager does;
     // keystrokes themselves are never sent as events), then waits for the focus.

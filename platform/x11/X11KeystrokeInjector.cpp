@@ -156,7 +156,8 @@ std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {
 }
 
 InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
-                                               const KeystrokeScript& script) {
+                                               const KeystrokeScript& given,
+                                               const ScriptChooser& choose) {
     const ErrorHandlerScope errors;
     DisplayPtr display(XOpenDisplay(nullptr));
     if (!display) {
@@ -197,6 +198,9 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         }
         return failure(says::windowNotAnswering(target.program));
     }
+
+    const KeystrokeScript* chosen = choose ? choose(window.names()) : nullptr;
+    const KeystrokeScript& script = chosen ? *chosen : given;
 
     KeymapSession keymap(d);
     if (!keymap.load()) {

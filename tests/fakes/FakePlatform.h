@@ -124,9 +124,11 @@ public:
         return {};
     }
     platform::InjectionResult typeInto(const platform::LaunchResult& target,
-                                       const platform::KeystrokeScript& script) override {
+                                       const platform::KeystrokeScript& script,
+                                       const platform::ScriptChooser& choose = {}) override {
         log_.push_back("type:" + target.program);
-        scripts.push_back(script);
+        const platform::KeystrokeScript* chosen = choose ? choose(windowNames) : nullptr;
+        scripts.push_back(chosen ? *chosen : script);
         if (whileTyping) {
             whileTyping(); // what the person does while the keys go out
         }
@@ -142,7 +144,8 @@ public:
     std::string unavailable;
     std::function<void()> whileAsking;
     std::function<void()> whileTyping;
-    platform::Preparation preparation; // what planning finds
+    platform::Preparation preparation;    // what planning finds
+    std::vector<std::string> windowNames; // what the target's window goes by
     bool pastes = false;
     std::vector<platform::KeystrokeScript> scripts;
 

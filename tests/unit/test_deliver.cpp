@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using tolvane::delivery::Deliver;
 using tolvane::delivery::DeliveryRequest;
 using tolvane::engine::Destination;
@@ -234,26 +236,79 @@ INSTANTIATE_TEST_SUITE_P(
                    "U+0008 dans le nom « a\uFFFDc »"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Into a spreadsheet, a note on what it still changes comes before the first delivery of the
-// window, and a field it would read as a formula goes as text.
+// Into a spreadsheet, known by its path or by its window once found, a note on what it still
+// changes comes once per window (before the launch, or after the keys when only its window told
+// it: a box shown before would take the focus from it), and a field it would read as a formula
+// goes as text.
 TEST(SpreadsheetDelivery, NoteOncePerWindowAndFieldsAsText) {
-    FakePlatform fakes;
-    fakes.launcher.spreadsheet = tolvane::platform::Spreadsheet::LibreOffice;
-    bool noted = false;
-    DeliveryRequest request;
-    request.destination = Destination::OtherProgram;
-    request.programPath = "/usr/bin/localc";
-    request.lines = {U"anne\t+pw1"};
-    request.spreadsheetNoted = &noted;
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(
-            Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox}),
-            std::nullopt);
+    using tolvane::platform::Spreadsheet;
+    struct Case {
+        const char* name;
+        Spreadsheet byPath;
+        std::vector<std::string> windowNames;
+        bool noted, noteBeforeTyping;
+        std::u32string typed;
+        const char* where = "Outils > AutoSaisie"; // what the note points to
+    };
+    const Case cases[] = {
+        {"calc_by_its_path", Spreadsheet::LibreOffice, {}, true, true, U"anne\t=\"+pw1\"\n"},
+        {"calc_by_its_window",
+         Spreadsheet::None,
+         {"libreoffice", "libreoffice-calc"},
+         true,
+         false,
+         U"anne\t=\"+pw1\"\n"},
+        {"gnumeric_by_its_app_id",
+         Spreadsheet::None,
+         {"org.gnome.Gnumeric"},
+         true,
+         false,
+         U"anne\t'+pw1\n",
+         "Affichage > Propriétés de la vue"},
+        {"calc_among_spreadsheets_by_its_window",
+         Spreadsheet::Other,
+         {"libreoffice-calc"},
+         true,
+         true,
+         U"anne\t=\"+pw1\"\n"},
+        {"another_window",
+         Spreadsheet::None,
+         {"mousepad", "Mousepad"},
+         false,
+         false,
+         U"anne\t+pw1\n"},
+    };
+    for (const Case& c : cases) {
+        FakePlatform fakes;
+        fakes.launcher.spreadsheet = c.byPath;
+        fakes.injector.windowNames = c.windowNames;
+        bool noted = false;
+        DeliveryRequest request;
+        request.destination = Destination::OtherProgram;
+        request.programPath = "/home/anne/bin/tableur";
+        request.lines = {U"anne\t+pw1"};
+        request.spreadsheetNoted = &noted;
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(Deliver(request,
+                              {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox}),
+                      std::nullopt)
+                << c.name;
+        }
+        ASSERT_EQ(fakes.messageBox.calls.size(), c.noted ? 1u : 0u) << c.name;
+        EXPECT_EQ(tolvane::delivery::typedText(fakes.injector.scripts.back()), c.typed) << c.name;
+        if (!c.noted) {
+            continue;
+        }
+        const auto at = [&](const std::string& prefix) {
+            return std::find_if(fakes.log.begin(), fakes.log.end(),
+                                [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+        };
+        EXPECT_EQ(at("message:") < at("type:"), c.noteBeforeTyping) << c.name;
+        if (c.noteBeforeTyping) {
+            EXPECT_LT(at("injector:prepare"), at("message:")) << c.name;
+        }
+        EXPECT_NE(fakes.messageBox.calls[0].text.find(c.where), std::string::npos) << c.name;
     }
-    ASSERT_EQ(fakes.messageBox.calls.size(), 1u);
-    EXPECT_EQ(fakes.log[1].rfind("message:", 0), 0u); // after planning, before the launch
-    EXPECT_NE(fakes.messageBox.calls[0].text.find("Outils > AutoSaisie"), std::string::npos);
-    EXPECT_EQ(tolvane::delivery::typedText(fakes.injector.scripts.back()), U"anne\t=\"+pw1\"\n");
 }
 
 } // namespace

@@ -77,21 +77,43 @@ TEST(Scripts, IntoASpreadsheetFieldsReadAsFormulaOrNumberGoAsText) {
     struct Case {
         std::u32string field;
         bool marked;
+        std::u32string intoCalc = {}; // when not ="field"
     };
+    // Longer than a string of a Calc formula: in pieces, a character outside the BMP counted
+    // as two, as Calc counts.
+    const std::u32string x998(998, U'x');
+    const std::u32string longer = U"=" + x998 + U"😀\"";
     const Case cases[] = {
-        {U"+aB3", true},      {U"=SOMME", true},   {U"-x", true},
-        {U"@i", true},        {U"'12", true},      {U"#N/A", true},
-        {U"09113041", true},  {U"106E3282", true}, {U"1,5", true},
-        {U"12:30", true},     {U"1/2", true},      {U"(12)", true},
-        {U"5%", true},        {U"€5", true},       {U" 12", true},
-        {U"12.3.4", true},    {U"Vrai", true},     {U"TRUE", true},
-        {U"0AF25559", false}, {U"Camille", false}, {U"Mot de passe", false},
-        {U"a+1", false},      {U"1²", false},      {U"x'y\"z", false},
+        {U"+aB3", true},
+        {U"=SOMME", true},
+        {U"-x", true},
+        {U"@i", true},
+        {U"'12", true},
+        {U"#N/A", true},
+        {U"09113041", true},
+        {U"106E3282", true},
+        {U"1,5", true},
+        {U"12:30", true},
+        {U"1/2", true},
+        {U"(12)", true},
+        {U"5%", true},
+        {U"€5", true},
+        {U" 12", true},
+        {U"12.3.4", true},
+        {U"Vrai", true},
+        {U"TRUE", true},
+        {U"0AF25559", false},
+        {U"Camille", false},
+        {U"Mot de passe", false},
+        {U"a+1", false},
+        {U"1²", false},
+        {U"x'y\"z", false},
+        {longer, true, U"=\"=" + x998 + U"\"&\"😀\"\"\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(tolvane::platform::toUtf8(c.field));
         const std::u32string line = U"nom\t" + c.field;
-        const std::u32string quoted = U"=\"" + c.field + U"\"";
+        const std::u32string quoted = c.intoCalc.empty() ? U"=\"" + c.field + U"\"" : c.intoCalc;
         EXPECT_EQ(typedText(otherProgramScript({line}, std::nullopt, Spreadsheet::Gnumeric)),
                   U"nom\t" + (c.marked ? U"'" + c.field : c.field) + U"\n");
         EXPECT_EQ(typedText(otherProgramScript({line}, std::nullopt, Spreadsheet::LibreOffice)),

@@ -109,8 +109,10 @@ def read_calc():
     remote = wait_for("Calc's API", lambda: _resolve(resolver), timeout=20)
     desktop = remote.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", remote)
     documents = desktop.Components.createEnumeration()
-    sheet = None
-    while documents.hasMoreElements():
+    # The document typed into is the one in front; any other when none is.
+    current = desktop.CurrentComponent
+    sheet = current.Sheets.getByIndex(0) if current and hasattr(current, "Sheets") else None
+    while sheet is None and documents.hasMoreElements():
         document = documents.nextElement()
         if hasattr(document, "Sheets"):
             sheet = document.Sheets.getByIndex(0)
@@ -547,8 +549,9 @@ def generate_into_program(run, route):
     listener = PageListener() if route == "page" else None
     before = d.visible_windows(cls=cls)
     press_generate(run)
-    if route not in ("page", "tableur"):
-        step_box(run, "Tableur", "Outils > ", "OK")
+    if route not in ("page", "tableur") and not getattr(run, "sheet_noted", False):
+        step_box(run, "Tableur", "Outils > ", "OK")  # once per window
+        run.sheet_noted = True
     window = run.new_window(before, lambda: d.visible_windows(cls=cls))
     run.started.append(d.window_pid(window))
     if route == "tableur":
@@ -765,6 +768,11 @@ def step_refused(run, title, text):
 def step_repeats(run, earlier, later, count):
     expect_equal("the older rows typed again first", run.deliveries[later][:count],
                  run.deliveries[earlier][:count])
+
+
+def step_back_to_the_window(run):
+    """The person brings the window back in front of the target left open."""
+    d.activate(run.program.window)
 
 
 def step_reloaded(run):
@@ -1042,6 +1050,19 @@ SCENARIOS = [
     ("into tableur, a launcher of another name that starts LibreOffice Calc, known by its "
      "window: a name longer than a string of a formula among them, every cell exact", "x11", "fr",
      into_program("tableur/tableur", "tableur", NAMES_SHEET[:3] + ["=Luc" + "é\"-" * 400])),
+    # LibreOffice opens the second sheet in the instance already running.
+    ("into LibreOffice Calc again, the first sheet left open: the second sheet gets every row",
+     "x11", "fr", [
+        ("choose", "Combo2", "Elevé"), ("choose", "Combo1", "12"),
+        ("click", "Combo4"), ("key", "ctrl+a"), ("type", "2"),
+        ("click", "Check9"), ("click", "Option4"), ("file_dialog", "calc/localc"),
+        ("generate", dict(route="calc", level="Elevé", length=12, segments=1, rows=2,
+                          count_text="2", titles=ref.TITLES, keep_open=True)),
+        ("back_to_the_window",),
+        ("generate", dict(route="calc", level="Elevé", length=12, segments=1, rows=4,
+                          count_text="2", titles=ref.TITLES, keep_open=True)),
+        ("repeats", 0, 1, 2),
+    ]),
     ("another program: a terminal reader gets fields by Tab and rows by Enter", "x11", "de", [
         ("click", "Check10"), ("click", "Combo5"),
         ("type", "jörg"), ("key", "Return"), ("type", "Ärzte"), ("key", "Return"),

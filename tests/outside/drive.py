@@ -1082,6 +1082,18 @@ SCENARIOS = [
         ("generate", dict(route="program", level="Moyen", length=8, segments=1,
                           names=NAMES_NEO, rows=2, count_text="2")),
     ]),
+    # A launcher script that runs /usr/bin/localc, itself a script: the window goes by the name
+    # of the program's desktop entry, not by the script's.
+    ("Wayland: into LibreOffice Calc through its launcher scripts, by the keyboard alone, every "
+     "cell exact", "wayland", "fr", [
+         ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"),
+         ("combo", "Combo2", "Elevé"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "3"),
+         ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
+         ("tabs", "shift+Tab", ["Check10", "Option2"]), ("key", "Down"),
+         ("file_dialog", "calc/localc"),
+         ("generate", dict(route="calc", level="Elevé", length=8, segments=1, rows=3,
+                           count_text="3", titles=ref.TITLES)),
+     ]),
 ]
 
 

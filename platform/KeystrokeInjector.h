@@ -3,6 +3,7 @@
 #include "platform/Keystrokes.h"
 #include "platform/ProgramLauncher.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,18 @@ using ScriptChooser =
 class KeystrokeInjector {
 public:
     virtual ~KeystrokeInjector() = default;
+    // Run often while a delivery waits for the target and types (never while the display is
+    // held for the keys): the window reads its events there, all but the person's input, so
+    // that it repaints and answers assistive technologies, which learn that it is busy.
+    void setMeanwhile(std::function<void()> meanwhile) { meanwhile_ = std::move(meanwhile); }
+    // Runs it, at most once every few milliseconds.
+    void meanwhile() {
+        const auto now = std::chrono::steady_clock::now();
+        if (meanwhile_ && now - lastMeanwhile_ >= std::chrono::milliseconds(10)) {
+            lastMeanwhile_ = now;
+            meanwhile_();
+        }
+    }
     // Called at each generation before any password is drawn: what must happen once, and never
     // while passwords are in memory, happens here.
     virtual void beforeSecrets() {}
@@ -59,6 +72,10 @@ public:
     virtual InjectionResult pasteInto(const LaunchResult&, const std::function<void()>&) {
         return {false, "Le collage n'est pas possible dans cette session : rien n'a été collé."};
     }
+
+private:
+    std::function<void()> meanwhile_;
+    std::chrono::steady_clock::time_point lastMeanwhile_;
 };
 
 } // namespace tolvane::platform

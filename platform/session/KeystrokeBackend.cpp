@@ -8,6 +8,9 @@
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 #include "platform/x11/X11KeystrokeInjector.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+
 #include <cstdlib>
 #include <string_view>
 
@@ -57,14 +60,26 @@ std::vector<std::string> waylandActivation() {
 
 std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
                                                          WaitNotice& notice) {
+    // While keys go out, the window repaints and answers assistive technologies; the person's
+    // clicks and keys wait until the delivery is over.
+    const auto windowReadsItsEvents = [] {
+        if (QCoreApplication::instance()) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    };
     if (server == DisplayServer::Wayland) {
+        auto virtualKeyboard =
+            std::make_unique<wayland::WaylandKeystrokeInjector>(qt::waylandDisplay());
+        virtualKeyboard->setMeanwhile(windowReadsItsEvents);
         return std::make_unique<WaylandKeystrokes>(
-            std::make_unique<wayland::WaylandKeystrokeInjector>(qt::waylandDisplay()),
+            std::move(virtualKeyboard),
             std::make_unique<portal::PortalKeystrokeInjector>(
                 messages, QDBusConnection::sessionBus(), portalOptions(notice)),
             [] { return portal::PortalKeystrokeInjector::offered(); }, waylandActivation);
     }
-    return std::make_unique<x11::X11KeystrokeInjector>();
+    auto x11 = std::make_unique<x11::X11KeystrokeInjector>();
+    x11->setMeanwhile(windowReadsItsEvents);
+    return x11;
 }
 
 std::unique_ptr<ClipboardEraser> makeClipboardEraser(DisplayServer server) {

@@ -189,6 +189,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
          !window && !several && !ended && Clock::now() < deadline && session->alive() &&
          !stopping();) {
         session->dispatchFor(std::chrono::milliseconds(50));
+        meanwhile();
         const bool running = !linux_desktop::childHasExited(target.pid);
         if (const auto fresh = session->newWindows(); !fresh.empty()) {
             const auto names = windowNames(target, running);
@@ -245,6 +246,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
          !window->activated && !window->closed && Clock::now() < deadline && session->alive() &&
          !stopping();) {
         session->dispatchFor(std::chrono::milliseconds(50));
+        meanwhile();
     }
     if (stopping()) {
         return failure(says::nothingTyped(says::kEnding));
@@ -308,6 +310,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
             if (!stillListening()) {
                 break;
             }
+            meanwhile();
             std::this_thread::sleep_for(kKeyInterval);
         }
         if (!stopped.empty()) {

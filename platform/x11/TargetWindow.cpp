@@ -56,6 +56,13 @@ TargetWindow::TargetWindow(Display* d, Waits waits) : d_(d), waits_(waits) {
     netWmName_ = XInternAtom(d_, "_NET_WM_NAME", False);
 }
 
+void TargetWindow::pause(std::chrono::milliseconds time) {
+    if (waits_.meanwhile) {
+        waits_.meanwhile();
+    }
+    std::this_thread::sleep_for(time);
+}
+
 std::vector<Window> TargetWindow::topLevels() {
     std::vector<Window> list = windowList(d_, root_, clientList_);
     if (list.empty() && !windowManager()) {
@@ -164,7 +171,7 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
             window_ = w;
             return true;
         }
-        std::this_thread::sleep_for(50ms);
+        pause(50ms);
     }
     return false;
 }
@@ -288,7 +295,7 @@ bool TargetWindow::activate() {
         if (holdsFocus()) {
             return true;
         }
-        std::this_thread::sleep_for(20ms);
+        pause(20ms);
     }
     return false;
 }
@@ -329,7 +336,7 @@ bool TargetWindow::settle(const std::function<void(const XEvent&)>& otherEvent) 
             }
             otherEvent(reply);
         }
-        std::this_thread::sleep_for(2ms);
+        pause(2ms);
     }
     return false;
 }

@@ -23,6 +23,7 @@ public:
         std::chrono::milliseconds window; // for the started program's window to appear
         std::chrono::milliseconds focus;  // for it to take the focus once asked
         std::chrono::milliseconds settle; // for it to read what was typed
+        std::function<void()> meanwhile;  // run while waiting, never during a server grab
     };
 
     TargetWindow(Display* d, Waits waits);
@@ -67,6 +68,7 @@ public:
     bool settle(const std::function<void(const XEvent&)>& otherEvent);
 
 private:
+    void pause(std::chrono::milliseconds time);
     bool windowManager();
     bool viewable(Window w);
     bool takesTyping(Window w);

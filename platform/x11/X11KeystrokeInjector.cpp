@@ -33,9 +33,10 @@ bool waylandSession() {
     return (type && std::string(type) == "wayland") || (wayland && *wayland);
 }
 
-TargetWindow::Waits waits(const X11KeystrokeInjector::Limits& limits) {
+TargetWindow::Waits waits(const X11KeystrokeInjector::Limits& limits,
+                          std::function<void()> meanwhile = {}) {
     return {std::chrono::milliseconds(limits.windowMs), std::chrono::milliseconds(limits.focusMs),
-            std::chrono::milliseconds(limits.settleMs)};
+            std::chrono::milliseconds(limits.settleMs), std::move(meanwhile)};
 }
 
 bool alive(pid_t pid) {
@@ -164,7 +165,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("Aucun affichage X11 n'est accessible : rien n'a été tapé.");
     }
     Display* d = display.get();
-    TargetWindow window(d, waits(limits_));
+    TargetWindow window(d, waits(limits_, [this] { meanwhile(); }));
     XTestKeyboard keyboard(d, std::chrono::milliseconds(limits_.releaseMs));
 
     const std::string endingBeforeTyping = says::nothingTyped(says::kEnding);
@@ -335,7 +336,9 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                 keyboard.flush(true);
             }
             begin = end;
-            // Let the other clients, the target first, be served between two grabs.
+            // Let the other clients, the target first, be served between two grabs; this
+            // program's window among them.
+            meanwhile();
             std::this_thread::sleep_for(std::chrono::microseconds(kPauseBetweenGrabsUs));
         }
     }

@@ -756,6 +756,41 @@ def step_interrupted(run, how, text):
     run.close_targets()
 
 
+def step_pressed_again_while_typing(run, expect):
+    """A long delivery into the reader; while its keys go out, a screen reader presses
+    "Générer" and "RAZ": one target, one generation, every row exact, the same window."""
+    if os.path.exists(RECEIVED):
+        os.remove(RECEIVED)
+    before = d.visible_windows("lecteur")
+    frame = run.program.frame
+    # Found beforehand, as a screen reader knows the window's controls.
+    presses = []
+    for control in ("Command1", "Command3"):
+        actions = run.program.accessible(control).queryAction()
+        presses.append((actions, [actions.getName(i) for i in range(actions.nActions)]))
+    press_generate(run)
+    window = run.new_window(before, lambda: d.visible_windows("lecteur"))
+    run.started.append(d.window_pid(window))
+    wait_for("the first keys", lambda: os.path.exists(RECEIVED) and os.path.getsize(RECEIVED))
+    for actions, names in presses:
+        actions.doAction(names.index("Press"))
+    typing = os.path.getsize(RECEIVED) < 3000
+    run.program.wait_responsive()
+    if not typing:
+        raise Failure("the keys were all out before the presses: nothing was tried")
+    time.sleep(1.5)  # a click a screen reader asks for comes a moment later
+    step_no_box(run)
+    targets = [w for w in d.visible_windows("lecteur") if w not in before]
+    if targets != [window]:
+        raise Failure(f"targets started: {targets}")
+    if run.program._top(d.WINDOW_TITLE) != frame:
+        raise Failure("the window was reset")
+    problems, rows = ref.check_program_input(run.read_reader(), expect)
+    if problems:
+        raise Failure("delivery: " + "; ".join(problems))
+    run.close_targets()
+
+
 def step_refused(run, title, text):
     before = d.visible_windows(cls="mousepad")
     press_generate(run)
@@ -843,13 +878,17 @@ def into_program(path, route, names=NAMES_SHEET):
     ]
 
 
-def long_delivery_interrupted(how, text):
+def long_delivery(last):
+    """100 passwords of 30 characters into the reader."""
     return [
         ("focus", "Combo1"), ("key", "ctrl+a"), ("type", "30"),
         ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "100"),
-        ("tabs", "Tab", ["Option2"]), ("key", "Down"), ("file_dialog",),
-        ("interrupted", how, text),
+        ("tabs", "Tab", ["Option2"]), ("key", "Down"), ("file_dialog",), last,
     ]
+
+
+def long_delivery_interrupted(how, text):
+    return long_delivery(("interrupted", how, text))
 PUK = "clé-7€Z"
 
 # Typed by the desktop's own remote keyboard, which finds keys on the layout only.
@@ -1082,6 +1121,11 @@ SCENARIOS = [
         ("generate", dict(route="program", level="Moyen", length=8, segments=1,
                           names=NAMES_NEO, rows=2, count_text="2")),
     ]),
+    *[(f"{session}: Générer and RAZ pressed by a screen reader while the keys go out: one "
+       "target, one generation", session, "us", long_delivery(
+           ("pressed_again_while_typing", dict(route="program", level="Moyen", length=30,
+                                               segments=1, rows=100, count_text="100"))))
+      for session in ("x11", "wayland")],
     # A launcher script that runs /usr/bin/localc, itself a script: the window goes by the name
     # of the program's desktop entry, not by the script's.
     ("Wayland: into LibreOffice Calc through its launcher scripts, by the keyboard alone, every "

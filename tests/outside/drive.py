@@ -581,6 +581,8 @@ def generate_into_kwrite(run, expect):
     paste question when the layout lacks characters, then the text read from KWrite's own
     document as a screen reader reads it (stock KWrite, which opens on its welcome page)."""
     before = set(d.editor_documents())
+    frame = run.program.frame
+    presses = generate_and_reset_presses(run) if expect.get("pressed_again") else []
     press_generate(run)
     step_box(run, "Kestrio", EXPLANATION[d.DESKTOP], "OK")
     d.grant_keyboard()
@@ -598,6 +600,8 @@ def generate_into_kwrite(run, expect):
     pid, _ = wait_for("KWrite", new_document, timeout=30)
     run.started.append(pid)
     step_started_as_launchers_start(pid)
+    # A screen reader presses "Générer" and "RAZ" while the keys go out: nothing more starts.
+    press_again(presses)
     # Read seldom while keys arrive: a screen reader's questions keep the editor busy.
     last, since = None, time.monotonic()
     while time.monotonic() - since < 4.0:
@@ -614,6 +618,11 @@ def generate_into_kwrite(run, expect):
     step_no_box(run)
     if os.environ.get("TOLVANE_OUTSIDE_IN_TRACE"):
         print("  document", repr(last), flush=True)
+    if presses:
+        time.sleep(1.5)
+        started = [p for p in d.editor_documents() if p not in before]
+        if started != [pid] or run.program._top(d.WINDOW_TITLE) != frame:
+            raise Failure(f"pressed again: editors {started}, the window reset or not")
     return ref.check_editor_document(last, expect)
 
 
@@ -756,6 +765,21 @@ def step_interrupted(run, how, text):
     run.close_targets()
 
 
+def generate_and_reset_presses(run):
+    """The Press actions of "Générer" and "RAZ", found beforehand, as a screen reader knows the
+    window's controls."""
+    presses = []
+    for control in ("Command1", "Command3"):
+        actions = run.program.accessible(control).queryAction()
+        presses.append((actions, [actions.getName(i) for i in range(actions.nActions)]))
+    return presses
+
+
+def press_again(presses):
+    for actions, names in presses:
+        actions.doAction(names.index("Press"))
+
+
 def step_pressed_again_while_typing(run, expect):
     """A long delivery into the reader; while its keys go out, a screen reader presses
     "Générer" and "RAZ": one target, one generation, every row exact, the same window."""
@@ -763,17 +787,12 @@ def step_pressed_again_while_typing(run, expect):
         os.remove(RECEIVED)
     before = d.visible_windows("lecteur")
     frame = run.program.frame
-    # Found beforehand, as a screen reader knows the window's controls.
-    presses = []
-    for control in ("Command1", "Command3"):
-        actions = run.program.accessible(control).queryAction()
-        presses.append((actions, [actions.getName(i) for i in range(actions.nActions)]))
+    presses = generate_and_reset_presses(run)
     press_generate(run)
     window = run.new_window(before, lambda: d.visible_windows("lecteur"))
     run.started.append(d.window_pid(window))
     wait_for("the first keys", lambda: os.path.exists(RECEIVED) and os.path.getsize(RECEIVED))
-    for actions, names in presses:
-        actions.doAction(names.index("Press"))
+    press_again(presses)
     typing = os.path.getsize(RECEIVED) < 3000
     run.program.wait_responsive()
     if not typing:
@@ -917,6 +936,14 @@ PORTAL_SCENARIOS = [
         ("key", "Caps_Lock"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "3"),
         ("generate", dict(route="kwrite", level="Moyen", length=8, segments=1, rows=3,
                           count_text="3")),
+        ("caps_lock_still_on",),
+    ]),
+    ("fr, Caps Lock on: Générer and RAZ pressed by a screen reader while the keys go out: one "
+     "editor, one generation, the lock on again afterwards", "fr", [
+        ("key", "Caps_Lock"), ("focus", "Combo1"), ("key", "ctrl+a"), ("type", "30"),
+        ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "20"),
+        ("generate", dict(route="kwrite", level="Moyen", length=30, segments=1, rows=20,
+                          count_text="20", pressed_again=True)),
         ("caps_lock_still_on",),
     ]),
     ("us, which lacks the é of the closing line: pasted on the person's word", "us", [

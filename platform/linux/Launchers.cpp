@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace tolvane::platform::linux_desktop {
 
@@ -13,8 +12,14 @@ namespace {
 
 constexpr std::size_t kLongestScript = 64 * 1024;
 constexpr int kLevels = 4;
+constexpr std::size_t kMostCommands = 64;
 
 std::string scriptText(const std::string& path) {
+    // A regular file only: opening a pipe would wait for a writer.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return {};
+    }
     std::ifstream file(path, std::ios::binary);
     char start[2] = {};
     if (!file.read(start, 2) || start[0] != '#' || start[1] != '!') {
@@ -99,7 +104,7 @@ void collect(const std::string& path, int level, std::vector<std::vector<std::st
             continue;
         }
         command.front() = program;
-        if (std::find(out.begin(), out.end(), command) == out.end()) {
+        if (out.size() < kMostCommands && std::find(out.begin(), out.end(), command) == out.end()) {
             out.push_back(command);
             collect(program, level + 1, out);
         }

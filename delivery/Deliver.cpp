@@ -287,6 +287,9 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
             if (seen == platform::Spreadsheet::None) {
                 return nullptr;
             }
+            for (KeyAction& action : intoSheet) { // a buffer given up is freed holding nothing
+                platform::wipe(action.text);
+            }
             intoSheet = otherProgramScript(request.lines, request.titles, seen);
             return &intoSheet;
         };

@@ -15,6 +15,11 @@ inline constexpr std::chrono::milliseconds kWindowWait{15000};
 inline constexpr std::chrono::milliseconds kFocusWait{5000};
 // For keys the person holds down to be released before typing.
 inline constexpr std::chrono::milliseconds kReleaseWait{5000};
+// How long the started program stays quiet, its window unchanged, before it counts as ready
+// for keys: a splash window replaced, or a program still loading, shows itself within this.
+inline constexpr std::chrono::milliseconds kSettled{800};
+// How often a wait looks again.
+inline constexpr std::chrono::milliseconds kLookEvery{50};
 // For the window to read what was typed.
 inline constexpr std::chrono::milliseconds kSettleWait{15000};
 

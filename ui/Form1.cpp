@@ -211,8 +211,15 @@ void Form1::Command1_Click() {
     generating_ = true;
     const GenerationOutcome outcome = generateAndDeliver(
         ReadSettings(), chosenProgram_, *ui_->List1, services_, &spreadsheetNoted_);
-    // What the person asked while the keys went out (the window reads nothing meanwhile on
-    // some desktops) is handled now, still as asked during the generation.
+    if (outcome.drawn) {
+        // The names have been used: both lists start again empty, so that what the window
+        // shows is what the next generation pairs. The count keeps the number it showed.
+        ui_->List2->clear();
+        combo5_->clear();
+    }
+    // What the person asked while the keys went out and the window did not read it (a name
+    // added, a click) is handled now: "Générer", "RAZ" and "Annuler" still as asked during
+    // the generation.
     QCoreApplication::processEvents();
     generating_ = false;
     if (closeAsked_) {
@@ -223,13 +230,6 @@ void Form1::Command1_Click() {
     if (outcome.notice) {
         warn(outcome.notice->text, outcome.notice->title);
     }
-    if (!outcome.drawn) {
-        return;
-    }
-    // The names have been used: both lists start again empty, so that what the window shows
-    // is what the next generation pairs. The count keeps the number it showed.
-    ui_->List2->clear();
-    combo5_->clear();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

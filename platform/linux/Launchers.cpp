@@ -3,33 +3,57 @@
 #include "platform/linux/DesktopEntries.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tolvane::platform::linux_desktop {
 
 namespace {
 
+std::vector<std::string> fixedWords(const std::string& line);
+
 constexpr std::size_t kLongestScript = 64 * 1024;
 constexpr int kLevels = 4;
 constexpr std::size_t kMostCommands = 64;
 
+// A shell script's text: "#!" and a shell (sh, bash, dash, zsh, ksh, or env running one).
+// Opened without waiting (a pipe would wait for a writer), then taken only when it is a
+// regular file.
 std::string scriptText(const std::string& path) {
-    // A regular file only: opening a pipe would wait for a writer.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return {};
     }
-    std::ifstream file(path, std::ios::binary);
-    char start[2] = {};
-    if (!file.read(start, 2) || start[0] != '#' || start[1] != '!') {
-        return {};
+    std::string text;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        text.resize(kLongestScript);
+        std::size_t got = 0;
+        for (ssize_t n = 1; n > 0 && got < text.size(); got += static_cast<std::size_t>(n)) {
+            n = read(fd, text.data() + got, text.size() - got);
+            if (n < 0) {
+                got = 0;
+                break;
+            }
+            if (n == 0) {
+                break;
+            }
+        }
+        text.resize(got);
     }
-    std::string text(kLongestScript, '\0');
-    file.seekg(0);
-    file.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(file.gcount()));
-    return text;
+    close(fd);
+    const std::string firstLine = text.substr(0, text.find('\n'));
+    const auto words = fixedWords(firstLine.starts_with("#!") ? firstLine.substr(2) : "");
+    static const std::vector<std::string> shells{"sh", "bash", "dash", "zsh", "ksh"};
+    const auto isShell = [&](const std::string& word) {
+        return std::find(shells.begin(), shells.end(), word.substr(word.rfind('/') + 1)) !=
+               shells.end();
+    };
+    const bool shell =
+        !words.empty() && (isShell(words[0]) ||
+                           (words[0].ends_with("/env") && words.size() > 1 && isShell(words[1])));
+    return shell ? text : std::string();
 }
 
 // The words of one line as the shell splits them, up to the first it would fill in or
@@ -75,8 +99,34 @@ std::vector<std::string> fixedWords(const std::string& line) {
     return words;
 }
 
+// Whether the line sends a command to the background ("&" not doubled, outside quotes):
+// a helper run beside the program, not the program.
+bool backgrounded(const std::string& line) {
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '#') {
+            return false;
+        } else if (c == '&') {
+            if (i + 1 < line.size() && line[i + 1] == '&') {
+                ++i;
+            } else if (i == 0 || line[i - 1] != '>') {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // The command of a line: what comes after `exec`, `env` and the assignments.
 std::vector<std::string> commandOf(const std::string& line) {
+    if (backgrounded(line)) {
+        return {};
+    }
     std::vector<std::string> words = fixedWords(line);
     auto first = words.begin();
     while (first != words.end() &&

@@ -99,4 +99,26 @@ std::optional<bool> loadsLibrary(pid_t pid, std::string_view prefix) {
     return any ? std::optional<bool>(false) : std::nullopt;
 }
 
+unsigned long long treeCpuTime(pid_t root) {
+    if (root <= 0) {
+        return 0;
+    }
+    unsigned long long total = 0;
+    for (const auto& [pid, started] : runningProcesses()) {
+        if (descendsFrom(pid, root)) {
+            total += statOf(pid).cpuTime;
+        }
+    }
+    return total;
+}
+
+bool BusyWatch::busySinceLastLook() {
+    constexpr unsigned long long kNearIdleTicks = 2; // clock ticks of 10 ms
+    const unsigned long long now = treeCpuTime(root_);
+    // A process that ended takes its time with it: less than before is no sign of work.
+    const bool busy = now > last_ + kNearIdleTicks;
+    last_ = now;
+    return busy;
+}
+
 } // namespace tolvane::platform::linux_desktop

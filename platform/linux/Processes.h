@@ -27,6 +27,24 @@ std::map<pid_t, unsigned long long> runningProcesses();
 // Whether pid is ancestor or one of its descendants (bounded walk up the parents).
 bool descendsFrom(pid_t pid, pid_t ancestor);
 
+// Processor time used by a program: the process and those it started that still run.
+unsigned long long treeCpuTime(pid_t root);
+
+// Whether a program that has just shown its window is still busy starting, look after look:
+// a program near idle uses at most a tick or two of the processor between two looks 50 ms
+// apart; one still loading (LibreOffice for most of a second after its window comes up) uses
+// more, and drops the keys it is sent meanwhile.
+class BusyWatch {
+public:
+    explicit BusyWatch(pid_t root) : root_(root), last_(treeCpuTime(root)) {}
+    // Whether it used more than a near-idle program since the last look.
+    bool busySinceLastLook();
+
+private:
+    pid_t root_;
+    unsigned long long last_;
+};
+
 // The resolved path of the process's executable; empty when it cannot be read.
 std::string executableOf(pid_t pid);
 

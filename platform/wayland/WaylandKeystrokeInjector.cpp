@@ -22,6 +22,7 @@
 #include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace tolvane::platform::wayland {
 
@@ -32,6 +33,8 @@ using Clock = std::chrono::steady_clock;
 // The compositor queues each client's events in a fixed buffer and disconnects a client that
 // lets it fill up (a busy terminal does, at full speed): keys go out at a pace any client reads.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
+// After the last key: how long the program stays quiet once it has read them.
+constexpr auto kQuietAfterKeys = std::chrono::milliseconds(300);
 
 namespace says = typing;
 
@@ -99,6 +102,27 @@ std::vector<std::string> windowNames(const LaunchResult& target, bool running) {
         }
     }
     return names;
+}
+
+// Waits until the started program has used no more than a near-idle program does for a
+// settled moment (bounded); false when it was still busy at the end.
+bool settles(CompositorSession& session, const Toplevel& window, pid_t program,
+             const std::function<void()>& meanwhile,
+             std::chrono::milliseconds quiet = typing::kSettled) {
+    linux_desktop::BusyWatch busy(program);
+    const auto deadline = Clock::now() + typing::kWindowWait;
+    auto quietSince = Clock::now();
+    while (Clock::now() - quietSince < quiet) {
+        if (Clock::now() >= deadline || stopping() || window.closed || !session.alive()) {
+            return false;
+        }
+        session.dispatchFor(typing::kLookEvery);
+        meanwhile();
+        if (busy.busySinceLastLook()) {
+            quietSince = Clock::now();
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -272,6 +296,20 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         }
     }
 
+    // The program may still be starting behind its window (LibreOffice works for most of a
+    // second more and drops the keys meanwhile): keys go once it has been quiet a moment.
+    // A window of an instance already running is given the same moment.
+    const bool settled = settles(*session, *window, target.pid, [this] { meanwhile(); });
+    if (stopping()) {
+        return failure(says::nothingTyped(says::kEnding));
+    }
+    if (window->closed) {
+        return failure(says::nothingTyped(says::programClosed(target.program)));
+    }
+    if (!settled) {
+        return failure(says::windowNotAnswering(target.program));
+    }
+
     zwp_virtual_keyboard_v1* keyboard = session->keyboard;
     bool typedSome = false;
     std::string stopped;
@@ -302,16 +340,20 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         // The compositor sends keys to whichever window has the focus, and nothing makes a
         // check and the next key one step: checking before every key leaves at most one key to
         // a window that took the focus in between.
+        // The window reads its events before the check, never between the check and the key.
+        bool first = true;
         for (const VirtualKey& key : segment.keys) {
+            if (!std::exchange(first, false)) {
+                meanwhile();
+                std::this_thread::sleep_for(kKeyInterval);
+                if (!stillListening()) {
+                    break;
+                }
+            }
             const std::uint32_t time = nowMs();
             zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_PRESSED);
             zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_RELEASED);
             typedSome = true;
-            if (!stillListening()) {
-                break;
-            }
-            meanwhile();
-            std::this_thread::sleep_for(kKeyInterval);
         }
         if (!stopped.empty()) {
             break;
@@ -321,13 +363,20 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
         session->connection.roundtrip();
         return failure(says::stopped(stopped, typedSome));
     }
-    // After the last key, the window must still have had the focus when the compositor handed
-    // the keys on: a dialog that took it at the end got some of them.
-    if (!stillListening()) {
+    // Every key has gone; the program has read them once it is quiet again (no protocol tells
+    // more). Then the window must still have the focus: a dialog that took it at the end got
+    // some of them. A window that the last Enter closed (a form sent) took them all.
+    const bool read = settles(
+        *session, *window, target.pid, [this] { meanwhile(); }, kQuietAfterKeys);
+    if (!stillListening() && !window->closed) {
         if (stopped == says::lostFocus(target.program)) {
             return failure(says::focusGoneAtTheEnd(target.program));
         }
-        return failure(says::stopped(stopped, true));
+        return failure(stopped == says::kEnding ? says::stopped(stopped, true)
+                                                : stopped + " : vérifiez le texte reçu.");
+    }
+    if (!read && !window->closed) {
+        return failure(says::stopped(says::noLongerAnswering(target.program), true));
     }
     return {true, {}};
 }

@@ -165,7 +165,14 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         return failure("Aucun affichage X11 n'est accessible : rien n'a été tapé.");
     }
     Display* d = display.get();
-    TargetWindow window(d, waits(limits_, [this] { meanwhile(); }));
+    // The window reads its events only while no key is lent: reading the keymap then would
+    // leave the lent characters in its memory.
+    bool lending = false;
+    TargetWindow window(d, waits(limits_, [this, &lending] {
+                            if (!lending) {
+                                meanwhile();
+                            }
+                        }));
     XTestKeyboard keyboard(d, std::chrono::milliseconds(limits_.releaseMs));
 
     const std::string endingBeforeTyping = says::nothingTyped(says::kEnding);
@@ -284,6 +291,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                 }
             }
             keymap.bind(segment.bindings, modifiers);
+            lending = true;
             keyboard.drain();
         }
         first = false;
@@ -338,7 +346,9 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
             begin = end;
             // Let the other clients, the target first, be served between two grabs; this
             // program's window among them.
-            meanwhile();
+            if (!lending) {
+                meanwhile();
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(kPauseBetweenGrabsUs));
         }
     }
@@ -353,7 +363,8 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     }
     // The window read every key; a window that took the focus meanwhile (a dialog the keys
     // opened, a tip shown at the end) may have taken some of them.
-    if (!window.holdsFocus()) {
+    // A window that the last Enter closed (a form sent) took them all.
+    if (!window.holdsFocus() && window.viewable()) {
         return failure(says::focusGoneAtTheEnd(target.program));
     }
     return InjectionResult{true, {}};

@@ -568,7 +568,14 @@ def generate_into_program(run, route):
     elif route == "gnumeric":
         text = read_gnumeric(window)
     else:
-        text = read_calc()
+        # Calc on Wayland may leave the keys it was sent waiting until something wakes it (a
+        # question through its API does): read until the sheet stays the same.
+        text, stable = read_calc(), 0
+        while stable < 3:
+            time.sleep(0.5)
+            again = read_calc()
+            stable = stable + 1 if again == text else 0
+            text = again
     return text
 
 

@@ -229,7 +229,8 @@ TEST(TextEditorEntries, TheEntriesTellTheNamesOfTheirWindows) {
            {"system/applications/writer.desktop", entry("Exec=true --writer")},
            // A launcher script that runs another, which runs a program an entry runs.
            {"launcher", "#!/bin/sh\nexec ./inner \"$@\"\n"},
-           {"inner", "#!/bin/sh\n# a comment\nA=1 exec /bin/true --calc '--x;y' \"$@\"\n"}});
+           {"inner", "#!/bin/sh\n# a comment\n/bin/false --helper &\nA=1 exec /bin/true --calc "
+                     "'--x;y' \"$@\"\n"}});
     expectInFreshProcess(
         dir.path(), {}, declaredNames,
         (std::vector<std::string>{"my-editor", "MyEd", "--", "MyEd", "calc", "my-editor", "writer",

@@ -8,6 +8,7 @@
 #include <X11/Xatom.h>
 
 #include <algorithm>
+#include <poll.h>
 #include <set>
 #include <thread>
 
@@ -290,7 +291,10 @@ bool TargetWindow::settle(const std::function<void(const XEvent&)>& otherEvent) 
             }
             otherEvent(reply);
         }
-        std::this_thread::sleep_for(2ms);
+        // Woken by the answer as soon as it comes, and at least every 20 ms to look at the
+        // stop request.
+        pollfd connection{ConnectionNumber(d_), POLLIN, 0};
+        poll(&connection, 1, 20);
     }
     return false;
 }

@@ -26,6 +26,13 @@ using linux_desktop::stopRequested;
 constexpr auto kSteady = 800ms;
 // Processor time (in clock ticks, 10 ms) a program near idle uses between two looks (50 ms).
 constexpr unsigned long long kBusyTicks = 2;
+// A window already there at the first look came up before the delivery asked for it: how long
+// it has been settled is not known, but one that stays quiet through a short look (no event on
+// it, the same title, its program idle all along: at most kIdleTicks of processor time in all)
+// has been waiting idle, as an editor left open, and is ready then. A window that comes up
+// while it is looked for (a program just started), or any sign of life, waits kSteady in full.
+constexpr auto kGlance = 200ms;
+constexpr unsigned long long kIdleTicks = 1;
 
 // A timestamp no earlier ping of this process carried: an old answer arriving late is not
 // taken for the answer to this one. (A timestamp travels as 32 bits; Xlib may give it back
@@ -120,9 +127,13 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
     std::string seenTitle;
     unsigned long long cpuTime = 0;
     auto since = Clock::now();
-    while (Clock::now() < deadline && !stopRequested()) {
+    // Whether the window was there at the first look: then a short quiet look may do.
+    bool glance = false;
+    unsigned long long cpuAtFirstLook = 0;
+    for (bool firstLook = true; Clock::now() < deadline && !stopRequested(); firstLook = false) {
         const Window w = candidate(target, topLevels(), old, processesBefore);
         const std::string title = w ? this->title(w) : std::string();
+        bool stirred = false;
         if (w != seen || title != seenTitle) {
             if (w && w != seen) {
                 // The window changing anything of its own (size hints, as LibreOffice does once
@@ -131,24 +142,35 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
             }
             seen = w;
             seenTitle = title;
-            since = Clock::now();
+            stirred = true;
         }
         while (XPending(d_)) {
             XEvent e;
             XNextEvent(d_, &e);
             if (e.xany.window == seen) {
-                since = Clock::now();
+                stirred = true;
             }
         }
         // Its program still busy starting: LibreOffice (GTK) shows its window, then works for
         // most of a second more, and drops the keys it is sent meanwhile.
         const auto owner = w ? static_cast<pid_t>(cardinal(d_, w, wmPid_)) : 0;
-        const unsigned long long ran = owner > 0 ? linux_desktop::statOf(owner).cpuTime : 0;
-        if (ran > cpuTime + kBusyTicks) {
+        const linux_desktop::ProcessStat program =
+            owner > 0 ? linux_desktop::statOf(owner) : linux_desktop::ProcessStat{};
+        if (program.cpuTime > cpuTime + kBusyTicks) {
+            stirred = true;
+        }
+        cpuTime = program.cpuTime;
+        if (firstLook) {
+            glance = w != 0;
+            cpuAtFirstLook = program.cpuTime;
+        } else if (stirred || program.cpuTime > cpuAtFirstLook + kIdleTicks) {
+            glance = false;
+        }
+        if (stirred) {
             since = Clock::now();
         }
-        cpuTime = ran;
-        if (w && Clock::now() - since >= kSteady) {
+        const auto quiet = Clock::now() - since;
+        if (w && (quiet >= kSteady || (glance && quiet >= kGlance))) {
             window_ = w;
             return true;
         }

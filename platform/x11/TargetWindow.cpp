@@ -10,6 +10,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <poll.h>
 #include <set>
 #include <thread>
 
@@ -24,9 +25,16 @@ using linux_desktop::stopRequested;
 // How long the window found stays the same, with the same title and no property changed, its
 // program near idle, before it counts as the one the program keeps and ready: a splash screen
 // or a first window replaced goes within this time.
-constexpr auto kSteady = 800ms;
+constexpr auto kSteady = typing::kSettled;
 // Processor time (in clock ticks, 10 ms) a program near idle uses between two looks (50 ms).
 constexpr unsigned long long kBusyTicks = 2;
+// A window already there at the first look came up before the delivery asked for it: how long
+// it has been settled is not known, but one that stays quiet through a short look (no event on
+// it, the same title, its program idle all along: at most kIdleTicks of processor time in all)
+// has been waiting idle, as an editor left open, and is ready then. A window that comes up
+// while it is looked for (a program just started), or any sign of life, waits kSteady in full.
+constexpr auto kGlance = 200ms;
+constexpr unsigned long long kIdleTicks = 1;
 
 // A timestamp no earlier ping of this process carried: an old answer arriving late is not
 // taken for the answer to this one. (A timestamp travels as 32 bits; Xlib may give it back
@@ -139,9 +147,13 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
     std::string seenTitle;
     unsigned long long cpuTime = 0;
     auto since = Clock::now();
-    while (Clock::now() < deadline && !stopRequested()) {
+    // Whether the window was there at the first look: then a short quiet look may do.
+    bool glance = false;
+    unsigned long long cpuAtFirstLook = 0;
+    for (bool firstLook = true; Clock::now() < deadline && !stopRequested(); firstLook = false) {
         const Window w = candidate(target, topLevels(), old, processesBefore);
         const std::string title = w ? this->title(w) : std::string();
+        bool stirred = false;
         if (w != seen || title != seenTitle) {
             if (w && w != seen) {
                 // The window changing anything of its own (size hints, as LibreOffice does once
@@ -150,24 +162,35 @@ bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned l
             }
             seen = w;
             seenTitle = title;
-            since = Clock::now();
+            stirred = true;
         }
         while (XPending(d_)) {
             XEvent e;
             XNextEvent(d_, &e);
             if (e.xany.window == seen) {
-                since = Clock::now();
+                stirred = true;
             }
         }
         // Its program still busy starting: LibreOffice (GTK) shows its window, then works for
         // most of a second more, and drops the keys it is sent meanwhile.
         const auto owner = w ? static_cast<pid_t>(cardinal(d_, w, wmPid_)) : 0;
-        const unsigned long long ran = owner > 0 ? linux_desktop::statOf(owner).cpuTime : 0;
-        if (ran > cpuTime + kBusyTicks) {
+        const linux_desktop::ProcessStat program =
+            owner > 0 ? linux_desktop::statOf(owner) : linux_desktop::ProcessStat{};
+        if (program.cpuTime > cpuTime + kBusyTicks) {
+            stirred = true;
+        }
+        cpuTime = program.cpuTime;
+        if (firstLook) {
+            glance = w != 0;
+            cpuAtFirstLook = program.cpuTime;
+        } else if (stirred || program.cpuTime > cpuAtFirstLook + kIdleTicks) {
+            glance = false;
+        }
+        if (stirred) {
             since = Clock::now();
         }
-        cpuTime = ran;
-        if (w && Clock::now() - since >= kSteady) {
+        const auto quiet = Clock::now() - since;
+        if (w && (quiet >= kSteady || (glance && quiet >= kGlance))) {
             window_ = w;
             return true;
         }
@@ -336,7 +359,13 @@ bool TargetWindow::settle(const std::function<void(const XEvent&)>& otherEvent) 
             }
             otherEvent(reply);
         }
-        pause(2ms);
+        if (waits_.meanwhile) {
+            waits_.meanwhile();
+        }
+        // Woken by the answer as soon as it comes, and at least every 20 ms to look at the
+        // stop request.
+        pollfd connection{ConnectionNumber(d_), POLLIN, 0};
+        poll(&connection, 1, 20);
     }
     return false;
 }

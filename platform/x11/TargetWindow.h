@@ -40,7 +40,8 @@ public:
     // target; nor is a window that takes no typing (a splash screen, a tool palette, a
     // notification). The window found must then stay, with the same title, for a short while:
     // a program that shows a window while it starts and another once ready is typed into
-    // the one it keeps. False when none came in time.
+    // the one it keeps (a window already there at the first look, its program idle, for less).
+    // False when none came in time.
     bool find(const LaunchResult& target, const std::vector<unsigned long>& windowsBefore,
               const std::map<pid_t, unsigned long long>& processesBefore);
     Window window() const { return window_; }

@@ -228,11 +228,21 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
     keyboard.watchKeymap();
     keymap.clearLocks();
     std::uint32_t held = 0;
+    const std::pair<std::uint32_t, std::uint32_t> modifierKeys[] = {
+        {modifiers.shiftMask, modifiers.shiftKeycode},
+        {modifiers.level3Mask, modifiers.level3Keycode}};
+    // The modifiers held down for a key pressed with these.
+    auto heldFor = [&](std::uint32_t mods) {
+        std::uint32_t wanted = 0;
+        for (auto [mask, keycode] : modifierKeys) {
+            if (mask && keycode && (mods & mask)) {
+                wanted |= mask;
+            }
+        }
+        return wanted;
+    };
     auto hold = [&](std::uint32_t mods) {
-        const std::pair<std::uint32_t, std::uint32_t> keys[] = {
-            {modifiers.shiftMask, modifiers.shiftKeycode},
-            {modifiers.level3Mask, modifiers.level3Keycode}};
-        for (auto [mask, keycode] : keys) {
+        for (auto [mask, keycode] : modifierKeys) {
             if (!mask || !keycode) {
                 continue;
             }
@@ -245,14 +255,16 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
         }
     };
     // Every key pressed is released before the request buffer goes to the server. A key
-    // pressed again right after its release goes in the next batch, at a later server time:
-    // clients that read a release and a press of one key at the same time as auto-repeat
-    // (LibreOffice's own X11 backend) would take the two presses for one.
+    // pressed again right after its release, with the same modifiers held, goes in the next
+    // batch, at a later server time: clients that read a release followed at once by a press
+    // of the same key in the same state, at the same time, as auto-repeat (LibreOffice's own
+    // X11 backend) would take the two presses for one. A Shift or AltGr pressed or released
+    // between the two (a spare key lent on several levels) already sets them apart.
     std::uint32_t lastKey = 0;
     bool typedSome = false;
     auto typeKey = [&](const auto& press) {
         typedSome = true;
-        const bool again = press.keycode == lastKey;
+        const bool again = press.keycode == lastKey && heldFor(press.mods) == held;
         if (again || keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
             hold(0);
             keyboard.flush(again);

@@ -247,6 +247,26 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
     }
     // A moment for the window to settle, in case the focus only passed through it.
     waitFor([this] { return ownWindowFocused() || !session_->isOpen(); }, options_.settle);
+    // The program may still be starting behind its window (KWrite, a browser, a spreadsheet
+    // dropping the keys it is sent meanwhile): keys go once it and the programs it runs have
+    // been quiet a moment, as on every desktop that can see its processes.
+    if (target.pid > 0) {
+        linux_desktop::BusyWatch busy(target.pid);
+        const auto deadline = Clock::now() + options_.window;
+        for (auto quietSince = Clock::now(); Clock::now() - quietSince < typing::kSettled;) {
+            if (Clock::now() >= deadline) {
+                return failure(says::windowNotAnswering(target.program));
+            }
+            pumpEvents();
+            if (ownWindowFocused() || !session_->isOpen() || linux_desktop::stopRequested()) {
+                break; // the checks before the first key say why
+            }
+            std::this_thread::sleep_for(typing::kLookEvery);
+            if (busy.busySinceLastLook()) {
+                quietSince = Clock::now();
+            }
+        }
+    }
 
     bool typedSome = false;
     std::string stopped;

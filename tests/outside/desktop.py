@@ -423,7 +423,12 @@ class Box:
                 wait_for("the box to take the keyboard",
                          lambda: self.acc.getState().contains(pyatspi.STATE_ACTIVE), timeout=3)
             except Failure:
-                pass  # some compositors do not tell: the keys go where the focus is
+                if WAYLAND and not PORTAL:
+                    # Another window took the focus as the box came (the target closing): the
+                    # person clicks the box first.
+                    sh("swaymsg", f'[title="^{self.title}$"] focus', check=False)
+                    time.sleep(0.3)
+                # Other compositors do not tell: the keys go where the focus is.
             # A person reads the box first; a box closed before the desktop has made it the
             # active window leaves KWin with no window to give the focus back to.
             time.sleep(0.8 if PORTAL else 0.2)

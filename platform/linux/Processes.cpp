@@ -121,4 +121,23 @@ bool BusyWatch::busySinceLastLook() {
     return busy;
 }
 
+Quiet waitUntilQuiet(pid_t program, std::chrono::milliseconds quiet,
+                     std::chrono::milliseconds limit, const std::function<bool()>& look) {
+    using Clock = std::chrono::steady_clock;
+    BusyWatch busy(program);
+    const auto deadline = Clock::now() + limit;
+    for (auto quietSince = Clock::now(); Clock::now() - quietSince < quiet;) {
+        if (Clock::now() >= deadline) {
+            return Quiet::TimedOut;
+        }
+        if (!look()) {
+            return Quiet::GaveUp;
+        }
+        if (busy.busySinceLastLook()) {
+            quietSince = Clock::now();
+        }
+    }
+    return Quiet::Yes;
+}
+
 } // namespace tolvane::platform::linux_desktop

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +46,12 @@ private:
     pid_t root_;
     unsigned long long last_;
 };
+
+// Waits until the program and those it runs have been near idle for `quiet`, for `limit` at most.
+// look() runs between two looks and waits there about 50 ms (reading events); false gives up.
+enum class Quiet { Yes, GaveUp, TimedOut };
+Quiet waitUntilQuiet(pid_t program, std::chrono::milliseconds quiet,
+                     std::chrono::milliseconds limit, const std::function<bool()>& look);
 
 // The resolved path of the process's executable; empty when it cannot be read.
 std::string executableOf(pid_t pid);

@@ -251,20 +251,18 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
     // dropping the keys it is sent meanwhile): keys go once it and the programs it runs have
     // been quiet a moment, as on every desktop that can see its processes.
     if (target.pid > 0) {
-        linux_desktop::BusyWatch busy(target.pid);
-        const auto deadline = Clock::now() + options_.window;
-        for (auto quietSince = Clock::now(); Clock::now() - quietSince < typing::kSettled;) {
-            if (Clock::now() >= deadline) {
-                return failure(says::windowNotAnswering(target.program));
-            }
-            pumpEvents();
-            if (ownWindowFocused() || !session_->isOpen() || linux_desktop::stopRequested()) {
-                break; // the checks before the first key say why
-            }
-            std::this_thread::sleep_for(typing::kLookEvery);
-            if (busy.busySinceLastLook()) {
-                quietSince = Clock::now();
-            }
+        const auto quiet =
+            linux_desktop::waitUntilQuiet(target.pid, typing::kSettled, options_.window, [this] {
+                pumpEvents();
+                // Otherwise the checks before the first key say why.
+                if (ownWindowFocused() || !session_->isOpen() || linux_desktop::stopRequested()) {
+                    return false;
+                }
+                std::this_thread::sleep_for(typing::kLookEvery);
+                return true;
+            });
+        if (quiet == linux_desktop::Quiet::TimedOut) {
+            return failure(says::windowNotAnswering(target.program));
         }
     }
 

@@ -109,20 +109,14 @@ std::vector<std::string> windowNames(const LaunchResult& target, bool running) {
 bool settles(CompositorSession& session, const Toplevel& window, pid_t program,
              const std::function<void()>& meanwhile,
              std::chrono::milliseconds quiet = typing::kSettled) {
-    linux_desktop::BusyWatch busy(program);
-    const auto deadline = Clock::now() + typing::kWindowWait;
-    auto quietSince = Clock::now();
-    while (Clock::now() - quietSince < quiet) {
-        if (Clock::now() >= deadline || stopping() || window.closed || !session.alive()) {
-            return false;
-        }
-        session.dispatchFor(typing::kLookEvery);
-        meanwhile();
-        if (busy.busySinceLastLook()) {
-            quietSince = Clock::now();
-        }
-    }
-    return true;
+    return linux_desktop::waitUntilQuiet(program, quiet, typing::kWindowWait, [&] {
+               if (stopping() || window.closed || !session.alive()) {
+                   return false;
+               }
+               session.dispatchFor(typing::kLookEvery);
+               meanwhile();
+               return true;
+           }) == linux_desktop::Quiet::Yes;
 }
 
 } // namespace

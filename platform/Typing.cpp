@@ -52,6 +52,16 @@ std::string windowNotAnswering(const std::string& program) {
     return nothingTyped("La fenêtre de " + quoted(program) + " ne répond pas");
 }
 
+std::string thisWindowKeptTheKeyboard(const std::string& program) {
+    return nothingTyped("La fenêtre de Tolvane a gardé le clavier après l'arrivée de celle de " +
+                        quoted(program));
+}
+
+std::string keysHeld() {
+    return "Des touches du clavier restent enfoncées : relâchez-les, puis générez à nouveau. "
+           "Rien n'a été tapé.";
+}
+
 std::string stopped(std::string_view why, bool typedSome) {
     return typedSome ? std::string(why) + " : la frappe a été interrompue, vérifiez le texte reçu."
                      : nothingTyped(why);

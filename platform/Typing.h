@@ -23,6 +23,15 @@ inline constexpr std::chrono::milliseconds kLookEvery{50};
 // For the window to read what was typed.
 inline constexpr std::chrono::milliseconds kSettleWait{15000};
 
+// How long each step may take (tests shorten them).
+struct Waits {
+    std::chrono::milliseconds window = kWindowWait;
+    std::chrono::milliseconds focus = kFocusWait;
+    std::chrono::milliseconds release = kReleaseWait;
+    std::chrono::milliseconds answer = kSettleWait;
+    std::chrono::milliseconds settled = kSettled;
+};
+
 // Whether a window that goes by this name (an X11 WM_CLASS, a Wayland app id) is one of the
 // names given: case aside, the whole name or its last dotted part (org.gnome.Gnumeric).
 bool windowGoesByOneOf(std::string_view windowName, const std::vector<std::string>& names);
@@ -33,6 +42,8 @@ std::string nothingTyped(std::string_view why); // "<why> : rien n'a été tapé
 std::string windowNotShown(const std::string& program);
 std::string windowTookNoFocus(const std::string& program);
 std::string windowNotAnswering(const std::string& program);
+std::string thisWindowKeptTheKeyboard(const std::string& program);
+std::string keysHeld();
 // Why typing stopped; with typedSome, what arrived is to be checked.
 std::string stopped(std::string_view why, bool typedSome);
 inline constexpr const char* kEnding = "Tolvane doit se fermer";
@@ -43,5 +54,10 @@ std::string programClosed(const std::string& program);
 std::string noLongerAnswering(const std::string& program);
 // Every key sent, but the window no longer had the focus once it had read them.
 std::string focusGoneAtTheEnd(const std::string& program);
+// The locks taken off for typing could not be given back.
+inline constexpr const char* kAllKeysSent = "Toutes les touches sont parties.";
+inline constexpr const char* kKeyboardNotRestored =
+    "Le clavier n'a pas pu être remis comme avant la frappe (verrouillage des majuscules ou du "
+    "pavé numérique) : vérifiez-le.";
 
 } // namespace tolvane::platform::typing

@@ -4,6 +4,7 @@
 #include "platform/Wipe.h"
 #include "platform/linux/Processes.h"
 #include "platform/linux/StopSignals.h"
+#include "platform/linux/TypingRun.h"
 #include "platform/portal/PortalKeys.h"
 #include "platform/portal/PortalProtocol.h"
 #include "platform/portal/PortalSession.h"
@@ -31,7 +32,6 @@ const char* const kWhy = "Pour taper les mots de passe dans le programme qui va 
                          "Tolvane doit utiliser le clavier à travers le bureau. ";
 const char* const kLasts = " L'accord vaut jusqu'à la fermeture ou la remise à zéro de cette "
                            "fenêtre, et Tolvane n'en garde aucune trace.";
-namespace says = typing;
 
 QGuiApplication* guiApplication() {
     return qobject_cast<QGuiApplication*>(QCoreApplication::instance());
@@ -121,6 +121,13 @@ PortalSession::Timeouts timeoutsOf(const PortalKeystrokeInjector::Options& optio
     return timeouts;
 }
 
+typing::Waits PortalKeystrokeInjector::waits() const {
+    typing::Waits waits;
+    waits.window = options_.window;
+    waits.settled = options_.settled;
+    return waits;
+}
+
 void PortalKeystrokeInjector::beforeSecrets() {
     if (identified_ || linux_desktop::stopRequested() || !offered(bus_)) {
         return;
@@ -148,7 +155,7 @@ std::string PortalKeystrokeInjector::unavailableReason() {
                    std::string());
     // Asked to end while the box was up: nothing is asked of the desktop.
     if (linux_desktop::stopRequested()) {
-        return says::nothingTyped(says::kEnding);
+        return typing::nothingTyped(typing::kEnding);
     }
     session_ = std::make_unique<PortalSession>(bus_, timeoutsOf(options_), options_.notice);
     if (std::string refused = session_->open(); !refused.empty()) {
@@ -186,8 +193,8 @@ std::vector<std::string> PortalKeystrokeInjector::beforeLaunch() {
 InjectionResult PortalKeystrokeInjector::typeInto(const LaunchResult& target,
                                                   const KeystrokeScript& script,
                                                   const ScriptChooser&) {
-    PortalKeyPlan plan = planPortalKeys(keyboard_, script);
-    return send(target, plan);
+    return send(
+        target, [this](const KeystrokeScript& s) { return planPortalKeys(keyboard_, s); }, script);
 }
 
 bool PortalKeystrokeInjector::canPaste() {
@@ -196,15 +203,187 @@ bool PortalKeystrokeInjector::canPaste() {
 
 InjectionResult PortalKeystrokeInjector::pasteInto(const LaunchResult& target,
                                                    const std::function<void()>& justBefore) {
-    PortalKeyPlan plan = planPasteKeys(keyboard_);
-    return send(target, plan, justBefore);
+    return send(
+        target, [this](const KeystrokeScript&) { return planPasteKeys(keyboard_); }, {},
+        justBefore);
 }
 
-InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, PortalKeyPlan& plan,
-                                              const std::function<void()>& justBefore) {
-    const auto failure = [](std::string error) { return InjectionResult{false, std::move(error)}; };
+// A delivery through the portal. These desktops tell no program which window has the keyboard:
+// the sign that the program's window is up is that it took the focus from this program's
+// window, and typing goes on only while this program's window has not got it back.
+class PortalKeystrokeInjector::Delivery final : public typing::Desktop {
+public:
+    Delivery(PortalKeystrokeInjector& injector, const LaunchResult& target,
+             std::function<PortalKeyPlan(const KeystrokeScript&)> planner,
+             const std::function<void()>& justBefore)
+        : Desktop(target, injector.waits()), injector_(injector), planner_(std::move(planner)),
+          justBefore_(justBefore) {
+        held_.reserve(8);
+    }
+    ~Delivery() override {
+        wipeRecords(plan_.keys);
+        wipe(plan_.untypable);
+        wipeRecords(held_);
+    }
+
+    std::string open() override {
+        if (!session().isOpen()) {
+            return ended();
+        }
+        if (!injector_.focusedAtLaunch_) {
+            return "La fenêtre de Tolvane n'avait pas le focus au lancement de « " +
+                   target_.program +
+                   " » : rien ne montre où iraient les touches, rien n'a été tapé. Cliquez dans "
+                   "la fenêtre de Tolvane puis recommencez.";
+        }
+        return {};
+    }
+    typing::Sight look() override {
+        if (std::exchange(looked_, true)) {
+            std::this_thread::sleep_for(typing::kLookEvery);
+        }
+        injector_.pumpEvents();
+        typing::Sight sight;
+        if (!session().isOpen()) {
+            sight.end = ended();
+            return sight;
+        }
+        sight.shown = !injector_.ownWindowFocused();
+        if (target_.pid > 0) {
+            sight.cpuTicks = linux_desktop::treeCpuTime(target_.pid);
+        }
+        return sight;
+    }
+    // Nothing took the focus from this program's window.
+    std::string notShown() override { return typing::windowTookNoFocus(target_.program); }
+    Focus focus() override { return Focus::Taken; }
+    Preparation plan(const KeystrokeScript& script) override {
+        plan_ = planner_(script);
+        for (std::size_t i = 0; i < plan_.keys.size(); ++i) {
+            if (i == 0 || plan_.keys[i].startsCharacter) {
+                starts_.push_back(i);
+            }
+        }
+        // Qt 5 programs take a character composed from a dead key the moment it arrives, ahead
+        // of the keys before it that they have read but not handled yet: before a dead key,
+        // those keys are given time to be handled.
+        composedOvertakes_ = target_.pid <= 0 ||
+                             linux_desktop::loadsLibrary(target_.pid, "libQt5Gui").value_or(true);
+        return {plan_.error, plan_.untypable, plan_.onLayout};
+    }
+    void begin() override {
+        if (justBefore_) {
+            justBefore_();
+        }
+    }
+    std::size_t parts() const override { return starts_.size(); }
+    typing::Halt send(std::size_t part) override;
+    bool restore() override;
+    bool pump() override {
+        injector_.pumpEvents();
+        std::this_thread::sleep_for(typing::kLookEvery);
+        return true;
+    }
+    // Every key was taken. Which window has the focus is not told: this program's window
+    // getting it back may be the target's closing on the last Enter, or a dialog opening.
+    typing::Halt after() override { return {}; }
+
+private:
+    PortalSession& session() { return *injector_.session_; }
+    static std::string ended() {
+        return typing::nothingTyped("L'accord du bureau pour taper au clavier a pris fin");
+    }
+    typing::Halt listening() {
+        injector_.pumpEvents();
+        if (!session().isOpen()) {
+            return {typing::Halt::Other, "Le bureau a mis fin au partage du clavier"};
+        }
+        if (injector_.ownWindowFocused()) {
+            return {typing::Halt::Other, "La fenêtre de Tolvane a repris le focus"};
+        }
+        return {};
+    }
+
+    PortalKeystrokeInjector& injector_;
+    std::function<PortalKeyPlan(const KeystrokeScript&)> planner_;
+    const std::function<void()>& justBefore_;
+    PortalKeyPlan plan_;
+    std::vector<std::size_t> starts_; // where each character begins: typing stops only there
+    std::vector<PortalKey> held_;     // keys down now: released however typing ends
+    std::size_t sent_ = 0;
+    bool refused_ = false;
+    bool looked_ = false;
+    bool composedOvertakes_ = false;
+    bool afterComposed_ = false;
+};
+
+// A character, dead key and all, is never cut in two.
+typing::Halt PortalKeystrokeInjector::Delivery::send(std::size_t part) {
+    if (typing::Halt halt = listening()) {
+        return halt;
+    }
+    const std::size_t end = part + 1 < starts_.size() ? starts_[part + 1] : plan_.keys.size();
+    for (std::size_t i = starts_[part]; i < end; ++i) {
+        const PortalKey& key = plan_.keys[i];
+        // A character composed right after another has none waiting before it.
+        if (key.startsComposing && composedOvertakes_ && !afterComposed_) {
+            std::this_thread::sleep_for(kBeforeComposing);
+        }
+        if (key.startsCharacter) {
+            afterComposed_ = key.startsComposing;
+        }
+        const bool taken = session().send(key);
+        ++sent_;
+        if (key.down) {
+            held_.push_back(key);
+        } else {
+            std::erase_if(held_, [&](const PortalKey& k) {
+                return k.keysym == key.keysym && k.value == key.value;
+            });
+        }
+        typedSome = true; // perhaps pressed even when the portal answered otherwise
+        if (!taken) {
+            refused_ = true;
+            return {typing::Halt::Other, "Le bureau n'a pas pris une touche"};
+        }
+        if (held_.empty()) {
+            std::this_thread::sleep_for(kKeyInterval);
+        }
+    }
+    return {};
+}
+
+// The keys still down are released, and the locks taken off given back, however typing ended;
+// false when the locks could not all be given back (the desktop ended the session, or refused a
+// key while they were being taken off).
+bool PortalKeystrokeInjector::Delivery::restore() {
+    bool given = true;
+    for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
+        PortalKey release = *it;
+        release.down = false;
+        given = session().send(release) && given;
+    }
+    wipeRecords(held_);
+    if (sent_ == 0 || plan_.restore.empty()) {
+        return true;
+    }
+    if (sent_ < plan_.lockEvents || (refused_ && sent_ == plan_.lockEvents)) {
+        return false;
+    }
+    for (const PortalKey& key : plan_.restore) {
+        given = session().send(key) && given;
+    }
+    return given;
+}
+
+InjectionResult PortalKeystrokeInjector::send(
+    const LaunchResult& target, std::function<PortalKeyPlan(const KeystrokeScript&)> planner,
+    const KeystrokeScript& script, const std::function<void()>& justBefore) {
+    if (!session_) {
+        return {false, typing::nothingTyped("L'accord du bureau pour taper au clavier a pris fin")};
+    }
     // Events are read while keys go out: a session ended meanwhile (its window closed) is
-    // freed only once the loop no longer uses it.
+    // freed only once the delivery no longer uses it.
     struct Sending {
         PortalKeystrokeInjector& injector;
         explicit Sending(PortalKeystrokeInjector& i) : injector(i) { injector.sending_ = true; }
@@ -215,128 +394,8 @@ InjectionResult PortalKeystrokeInjector::send(const LaunchResult& target, Portal
             }
         }
     } sending{*this};
-    struct PlanWiper {
-        PortalKeyPlan& plan;
-        ~PlanWiper() {
-            wipeRecords(plan.keys);
-            wipe(plan.untypable);
-        }
-    } wiper{plan};
-    if (!plan.error.empty()) {
-        return failure(plan.error);
-    }
-    if (!plan.untypable.empty()) {
-        return failure(untypableMessage(plan.untypable));
-    }
-    if (!session_ || !session_->isOpen()) {
-        return failure(says::nothingTyped("L'accord du bureau pour taper au clavier a pris fin"));
-    }
-    const std::string program = "« " + target.program + " »";
-    if (!focusedAtLaunch_) {
-        return failure("La fenêtre de Tolvane n'avait pas le focus au lancement de " + program +
-                       " : rien ne montre où iraient les touches, rien n'a été tapé. Cliquez "
-                       "dans la fenêtre de Tolvane puis recommencez.");
-    }
-    // The sign that the program's window is up: it took the focus from this program's window.
-    if (!waitFor(
-            [this] {
-                return !ownWindowFocused() || !session_->isOpen() || linux_desktop::stopRequested();
-            },
-            options_.window)) {
-        return failure(says::windowTookNoFocus(target.program));
-    }
-    // A moment for the window to settle, in case the focus only passed through it.
-    waitFor([this] { return ownWindowFocused() || !session_->isOpen(); }, options_.settle);
-    // The program may still be starting behind its window (KWrite, a browser, a spreadsheet
-    // dropping the keys it is sent meanwhile): keys go once it and the programs it runs have
-    // been quiet a moment, as on every desktop that can see its processes.
-    if (target.pid > 0) {
-        const auto quiet =
-            linux_desktop::waitUntilQuiet(target.pid, typing::kSettled, options_.window, [this] {
-                pumpEvents();
-                // Otherwise the checks before the first key say why.
-                if (ownWindowFocused() || !session_->isOpen() || linux_desktop::stopRequested()) {
-                    return false;
-                }
-                std::this_thread::sleep_for(typing::kLookEvery);
-                return true;
-            });
-        if (quiet == linux_desktop::Quiet::TimedOut) {
-            return failure(says::windowNotAnswering(target.program));
-        }
-    }
-
-    bool typedSome = false;
-    std::string stopped;
-    // Keys down now (a character's modifiers and key): released however typing ends.
-    std::vector<PortalKey> held;
-    held.reserve(8);
-    std::size_t sent = 0;
-    // Qt 5 programs take a character composed from a dead key the moment it arrives, ahead of
-    // the keys before it that they have read but not handled yet: before a dead key, those
-    // keys are given time to be handled. A character composed right after another has none
-    // waiting before it.
-    const bool composedOvertakes =
-        target.pid <= 0 || linux_desktop::loadsLibrary(target.pid, "libQt5Gui").value_or(true);
-    bool afterComposed = false;
-    if (justBefore) {
-        justBefore();
-    }
-    for (const PortalKey& key : plan.keys) {
-        // Between two characters only: a character, dead key and all, is never cut in two.
-        if (key.startsCharacter) {
-            pumpEvents();
-            if (linux_desktop::stopRequested()) {
-                stopped = says::kEnding;
-            } else if (!session_->isOpen()) {
-                stopped = "Le bureau a mis fin au partage du clavier";
-            } else if (ownWindowFocused()) {
-                stopped = "La fenêtre de Tolvane a repris le focus";
-            }
-            if (!stopped.empty()) {
-                break;
-            }
-        }
-        if (key.startsComposing && composedOvertakes && !afterComposed) {
-            std::this_thread::sleep_for(kBeforeComposing);
-        }
-        if (key.startsCharacter) {
-            afterComposed = key.startsComposing;
-        }
-        const bool taken = session_->send(key);
-        ++sent;
-        if (key.down) {
-            held.push_back(key);
-        } else {
-            std::erase_if(held, [&](const PortalKey& k) {
-                return k.keysym == key.keysym && k.value == key.value;
-            });
-        }
-        typedSome = true; // perhaps pressed even when the portal answered otherwise
-        if (!taken) {
-            stopped = "Le bureau n'a pas pris une touche";
-            break;
-        }
-        if (held.empty()) {
-            std::this_thread::sleep_for(kKeyInterval);
-        }
-    }
-    for (auto it = held.rbegin(); it != held.rend(); ++it) {
-        PortalKey release = *it;
-        release.down = false;
-        session_->send(release);
-    }
-    wipeRecords(held);
-    // The locks taken off are given back, however typing ended.
-    if (sent >= plan.lockEvents && session_->isOpen()) {
-        for (const PortalKey& key : plan.restore) {
-            session_->send(key);
-        }
-    }
-    if (!stopped.empty()) {
-        return failure(says::stopped(stopped, typedSome));
-    }
-    return {true, {}};
+    Delivery delivery(*this, target, std::move(planner), justBefore);
+    return typing::run(delivery, script, {});
 }
 
 void PortalKeystrokeInjector::endSession() {

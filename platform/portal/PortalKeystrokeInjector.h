@@ -49,8 +49,8 @@ public:
         std::chrono::milliseconds answer{25000};
         std::chrono::milliseconds permission{120000};
         std::chrono::milliseconds window{
-            typing::kWindowWait};                  // for the target's window to take the focus
-        std::chrono::milliseconds settle{300};     // then before the first key
+            typing::kWindowWait}; // for the target's window to take the focus
+        std::chrono::milliseconds settled{typing::kSettled}; // quiet then, before the first key
         std::chrono::milliseconds focusBack{3000}; // for the focus to come back after the dialog
     };
 
@@ -86,9 +86,13 @@ private:
     void pumpEvents() const;
     // Waits until done() holds or the time is up; false on time up.
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) const;
-    // Sends the plan's keys into the target's window once it has the focus; justBefore runs
+    class Delivery;
+    typing::Waits waits() const;
+    // Sends the keys planned into the target's window once it has the focus; justBefore runs
     // right before the first key.
-    InjectionResult send(const LaunchResult& target, PortalKeyPlan& plan,
+    InjectionResult send(const LaunchResult& target,
+                         std::function<PortalKeyPlan(const KeystrokeScript&)> planner,
+                         const KeystrokeScript& script,
                          const std::function<void()>& justBefore = {});
 
     MessageBox& messages_;

@@ -1,10 +1,10 @@
 #include "platform/wayland/WaylandKeystrokeInjector.h"
 
-#include "platform/Typing.h"
 #include "platform/Wipe.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/Processes.h"
 #include "platform/linux/StopSignals.h"
+#include "platform/linux/TypingRun.h"
 #include "platform/wayland/CompositorSession.h"
 #include "platform/wayland/VirtualKeymap.h"
 #include "platform/wayland/WindowFocus.h"
@@ -33,11 +33,6 @@ using Clock = std::chrono::steady_clock;
 // The compositor queues each client's events in a fixed buffer and disconnects a client that
 // lets it fill up (a busy terminal does, at full speed): keys go out at a pace any client reads.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
-// After the last key: how long the program stays quiet once it has read them.
-constexpr auto kQuietAfterKeys = std::chrono::milliseconds(300);
-
-namespace says = typing;
-
 bool stopping() {
     return linux_desktop::stopRequested();
 }
@@ -104,19 +99,202 @@ std::vector<std::string> windowNames(const LaunchResult& target, bool running) {
     return names;
 }
 
-// Waits until the started program has used no more than a near-idle program does for a
-// settled moment (bounded); false when it was still busy at the end.
-bool settles(CompositorSession& session, const Toplevel& window, pid_t program,
-             const std::function<void()>& meanwhile,
-             std::chrono::milliseconds quiet = typing::kSettled) {
-    return linux_desktop::waitUntilQuiet(program, quiet, typing::kWindowWait, [&] {
-               if (stopping() || window.closed || !session.alive()) {
-                   return false;
-               }
-               session.dispatchFor(typing::kLookEvery);
-               meanwhile();
-               return true;
-           }) == linux_desktop::Quiet::Yes;
+// A delivery on a wlroots desktop: the program's window told by its name in the windows list,
+// the keys sent through a virtual keyboard with keymaps of this program's own, the window
+// checked before every key.
+class Delivery final : public typing::Desktop {
+public:
+    Delivery(const LaunchResult& target, std::unique_ptr<CompositorSession> session,
+             std::unique_ptr<WindowFocus> focus, std::u32string_view alphabet,
+             std::function<void()> meanwhile)
+        : Desktop(target, {}), session_(std::move(session)), focus_(std::move(focus)),
+          alphabet_(alphabet), meanwhile_(std::move(meanwhile)) {}
+    ~Delivery() override { wipePlan(plan_); }
+
+    std::string open() override {
+        if (!session_->connected()) {
+            return "Aucun affichage Wayland n'est accessible : rien n'a été tapé.";
+        }
+        if (!session_->usable() || !session_->keyboard) {
+            return kDesktopCannotType;
+        }
+        return {};
+    }
+    typing::Sight look() override;
+    std::string notShown() override;
+    Focus focus() override;
+    std::vector<std::string> names() override { return {window_->appId}; }
+    Preparation plan(const KeystrokeScript& script) override {
+        // The keymap laid on the keyboard before the launch holds every password character,
+        // whatever the script.
+        plan_ = planVirtualKeys(script, alphabet_);
+        for (std::size_t s = 0; s < plan_.segments.size(); ++s) {
+            for (std::size_t k = 0; k < plan_.segments[s].keys.size(); ++k) {
+                parts_.emplace_back(s, k);
+            }
+        }
+        return {{}, plan_.untypable, false};
+    }
+    std::size_t parts() const override { return parts_.size(); }
+    typing::Halt send(std::size_t part) override;
+    bool restore() override {
+        session_->connection.roundtrip();
+        return true;
+    }
+    bool pump() override {
+        if (stopping() || window_->closed || !session_->alive()) {
+            return false;
+        }
+        session_->dispatchFor(typing::kLookEvery);
+        meanwhile_();
+        return true;
+    }
+    typing::Halt after() override { return listening(); }
+
+private:
+    // Before each key: the compositor has handled what was sent, and the window still has the
+    // focus.
+    typing::Halt listening();
+
+    std::unique_ptr<CompositorSession> session_;
+    std::unique_ptr<WindowFocus> focus_;
+    std::u32string_view alphabet_;
+    std::function<void()> meanwhile_;
+    Toplevel* window_ = nullptr;
+    std::vector<std::string> others_; // the names of other programs' windows seen meanwhile
+    bool watching_ = false;           // this program's window tells when it has the keyboard
+    VirtualKeyPlan plan_;
+    std::vector<std::pair<std::size_t, std::size_t>> parts_; // segment, key
+};
+
+// The program's window: a new one that goes by one of its names. Another program's window that
+// opens meanwhile is left alone.
+typing::Sight Delivery::look() {
+    typing::Sight sight;
+    session_->dispatchFor(typing::kLookEvery);
+    meanwhile_();
+    if (!session_->alive()) {
+        sight.end = typing::nothingTyped("La session Wayland s'est interrompue");
+        return sight;
+    }
+    const bool running = !linux_desktop::childHasExited(target_.pid);
+    if (!window_) {
+        std::vector<Toplevel*> ours;
+        if (const auto fresh = session_->newWindows(); !fresh.empty()) {
+            const auto names = windowNames(target_, running);
+            for (Toplevel* t : fresh) {
+                if (typing::windowGoesByOneOf(t->appId, names)) {
+                    ours.push_back(t);
+                } else if (std::find(others_.begin(), others_.end(), t->appId) == others_.end()) {
+                    others_.push_back(t->appId);
+                }
+            }
+        }
+        if (ours.size() > 1) {
+            sight.end = "Plusieurs fenêtres de « " + target_.program +
+                        " » sont apparues en même temps : rien n'a été tapé.";
+            return sight;
+        }
+        window_ = ours.empty() ? nullptr : ours.front();
+        sight.stirred = true;
+    }
+    if (window_ && window_->closed) {
+        sight.end = typing::nothingTyped(typing::programClosed(target_.program));
+    } else if (!window_ && !running && target_.declaredNames.empty()) {
+        // A program that ends without a window hands none to another process, unless its
+        // desktop entry says what that window is called.
+        sight.end = typing::nothingTyped(typing::programClosed(target_.program) +
+                                         " sans ouvrir de fenêtre");
+    }
+    sight.shown = window_ != nullptr;
+    if (target_.pid > 0) {
+        sight.cpuTicks = linux_desktop::treeCpuTime(target_.pid);
+    }
+    return sight;
+}
+
+std::string Delivery::notShown() {
+    std::string error = Desktop::notShown();
+    if (!others_.empty()) {
+        std::string list;
+        for (const std::string& id : others_) {
+            list += (list.empty() ? "« " : ", « ") + (id.empty() ? "?" : id) + " »";
+        }
+        error += " Une fenêtre d'un autre programme (" + list +
+                 ") est apparue entre-temps ; rien n'y a été tapé.";
+    }
+    return error;
+}
+
+typing::Desktop::Focus Delivery::focus() {
+    zwlr_foreign_toplevel_handle_v1_activate(window_->handle, session_->seat);
+    for (const auto deadline = Clock::now() + waits_.focus;
+         !window_->activated && !window_->closed && Clock::now() < deadline && session_->alive() &&
+         !stopping();) {
+        session_->dispatchFor(typing::kLookEvery);
+        meanwhile_();
+    }
+    if (!window_->activated) {
+        return Focus::NotTaken;
+    }
+    // The compositor moves the keyboard from this program's window to the target's in one step:
+    // the window's client is told it has lost it when the target's is told it has it.
+    watching_ = focus_ && focus_->watching();
+    if (watching_) {
+        for (const auto deadline = Clock::now() + waits_.focus;
+             focus_->focused(typing::kLookEvery) && Clock::now() < deadline && !stopping();) {
+        }
+        if (focus_->hasFocus && !stopping()) {
+            return Focus::KeptByThisProgram;
+        }
+    }
+    return Focus::Taken;
+}
+
+typing::Halt Delivery::listening() {
+    using typing::Halt;
+    if (stopping()) {
+        return {Halt::Ending, {}};
+    }
+    if (!session_->connection.roundtrip()) {
+        return {Halt::Other, "La session Wayland s'est interrompue"};
+    }
+    if (window_->closed) {
+        return {Halt::Closed, {}};
+    }
+    if (!window_->activated || session_->otherActivated(window_) ||
+        (watching_ && focus_->focused())) {
+        return {Halt::LostFocus, {}};
+    }
+    return {};
+}
+
+// The compositor sends keys to whichever window has the focus, and nothing makes a check and the
+// next key one step: checking before every key leaves at most one key to a window that took the
+// focus in between. The window reads its events before the check, never between the check and
+// the key.
+typing::Halt Delivery::send(std::size_t part) {
+    const auto [s, k] = parts_[part];
+    const VirtualKeymapSegment& segment = plan_.segments[s];
+    zwp_virtual_keyboard_v1* keyboard = session_->keyboard;
+    if (k == 0) {
+        if (!sendKeymap(keyboard, segment.keymap)) {
+            return {typing::Halt::Other, "Le clavier virtuel n'a pas pu être préparé"};
+        }
+        zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
+    } else {
+        meanwhile_();
+        std::this_thread::sleep_for(kKeyInterval);
+    }
+    if (typing::Halt halt = listening()) {
+        return halt;
+    }
+    const VirtualKey& key = segment.keys[k];
+    const std::uint32_t time = nowMs();
+    zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_PRESSED);
+    zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_RELEASED);
+    typedSome = true;
+    return {};
 }
 
 } // namespace
@@ -182,197 +360,15 @@ void WaylandKeystrokeInjector::launchFailed() {
 }
 
 InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
-                                                   const KeystrokeScript& given,
+                                                   const KeystrokeScript& script,
                                                    const ScriptChooser& choose) {
     if (!session_) {
         beforeLaunch();
     }
-    std::unique_ptr<CompositorSession> session = std::move(session_);
-    std::unique_ptr<WindowFocus> focus = std::move(focus_);
     wipe(firstKeymap_);
-    const auto failure = [](std::string error) { return InjectionResult{false, std::move(error)}; };
-    if (!session->connected()) {
-        return failure("Aucun affichage Wayland n'est accessible : rien n'a été tapé.");
-    }
-    if (!session->usable() || !session->keyboard) {
-        return failure(kDesktopCannotType);
-    }
-    // The program's window: a new one that goes by one of its names. Another program's window
-    // that opens meanwhile is left alone.
-    Toplevel* window = nullptr;
-    bool several = false;
-    bool ended = false;
-    std::vector<std::string> others;
-    for (const auto deadline = Clock::now() + typing::kWindowWait;
-         !window && !several && !ended && Clock::now() < deadline && session->alive() &&
-         !stopping();) {
-        session->dispatchFor(std::chrono::milliseconds(50));
-        meanwhile();
-        const bool running = !linux_desktop::childHasExited(target.pid);
-        if (const auto fresh = session->newWindows(); !fresh.empty()) {
-            const auto names = windowNames(target, running);
-            std::vector<Toplevel*> ours;
-            for (Toplevel* t : fresh) {
-                if (typing::windowGoesByOneOf(t->appId, names)) {
-                    ours.push_back(t);
-                } else if (std::find(others.begin(), others.end(), t->appId) == others.end()) {
-                    others.push_back(t->appId);
-                }
-            }
-            several = ours.size() > 1;
-            window = ours.size() == 1 ? ours.front() : nullptr;
-        }
-        // A program that ends without a window hands none to another process, unless its
-        // desktop entry says what that window is called.
-        ended = !running && !window && target.declaredNames.empty();
-    }
-    if (stopping()) {
-        return failure(says::nothingTyped(says::kEnding));
-    }
-    if (several) {
-        return failure("Plusieurs fenêtres de « " + target.program +
-                       " » sont apparues en même temps : rien n'a été tapé.");
-    }
-    if (!window) {
-        std::string error = ended ? says::nothingTyped(says::programClosed(target.program) +
-                                                       " sans ouvrir de fenêtre")
-                                  : says::windowNotShown(target.program);
-        if (!others.empty()) {
-            std::string list;
-            for (const std::string& id : others) {
-                list += (list.empty() ? "« " : ", « ") + (id.empty() ? "?" : id) + " »";
-            }
-            error += " Une fenêtre d'un autre programme (" + list +
-                     ") est apparue entre-temps ; rien n'y a été tapé.";
-        }
-        return failure(error);
-    }
-    // Planned once the window is known, which may ask for another script; the keymap laid on
-    // the keyboard before the launch holds every password character whatever the script.
-    const KeystrokeScript* chosen = choose ? choose({window->appId}) : nullptr;
-    VirtualKeyPlan plan = planVirtualKeys(chosen ? *chosen : given, alphabet_);
-    // The plan spells out every password: wiped however typing ends.
-    struct PlanWiper {
-        VirtualKeyPlan& plan;
-        ~PlanWiper() { wipePlan(plan); }
-    } planWiper{plan};
-    if (!plan.untypable.empty()) {
-        return failure(untypableMessage(plan.untypable));
-    }
-    zwlr_foreign_toplevel_handle_v1_activate(window->handle, session->seat);
-    for (const auto deadline = Clock::now() + typing::kFocusWait;
-         !window->activated && !window->closed && Clock::now() < deadline && session->alive() &&
-         !stopping();) {
-        session->dispatchFor(std::chrono::milliseconds(50));
-        meanwhile();
-    }
-    if (stopping()) {
-        return failure(says::nothingTyped(says::kEnding));
-    }
-    if (!window->activated) {
-        return failure(says::windowTookNoFocus(target.program));
-    }
-    // The compositor moves the keyboard from this program's window to the target's in one step:
-    // the window's client is told it has lost it when the target's is told it has it.
-    const bool watching = focus && focus->watching();
-    if (watching) {
-        for (const auto deadline = Clock::now() + typing::kFocusWait;
-             focus->focused(std::chrono::milliseconds(50)) && Clock::now() < deadline &&
-             !stopping();) {
-        }
-        if (stopping()) {
-            return failure(says::nothingTyped(says::kEnding));
-        }
-        if (focus->hasFocus) {
-            return failure(says::nothingTyped(
-                "La fenêtre de Tolvane a gardé le clavier après l'arrivée de celle de « " +
-                target.program + " »"));
-        }
-    }
-
-    // The program may still be starting behind its window (LibreOffice works for most of a
-    // second more and drops the keys meanwhile): keys go once it has been quiet a moment.
-    // A window of an instance already running is given the same moment.
-    const bool settled = settles(*session, *window, target.pid, [this] { meanwhile(); });
-    if (stopping()) {
-        return failure(says::nothingTyped(says::kEnding));
-    }
-    if (window->closed) {
-        return failure(says::nothingTyped(says::programClosed(target.program)));
-    }
-    if (!settled) {
-        return failure(says::windowNotAnswering(target.program));
-    }
-
-    zwp_virtual_keyboard_v1* keyboard = session->keyboard;
-    bool typedSome = false;
-    std::string stopped;
-    // Before each line: the compositor has handled what was sent, and the window still has the
-    // focus; otherwise nothing more is sent.
-    const auto stillListening = [&] {
-        if (stopping()) {
-            stopped = says::kEnding;
-        } else if (!session->connection.roundtrip()) {
-            stopped = "La session Wayland s'est interrompue";
-        } else if (window->closed) {
-            stopped = says::programClosed(target.program);
-        } else if (!window->activated || session->otherActivated(window) ||
-                   (watching && focus->focused())) {
-            stopped = says::lostFocus(target.program);
-        }
-        return stopped.empty();
-    };
-    for (const VirtualKeymapSegment& segment : plan.segments) {
-        if (!sendKeymap(keyboard, segment.keymap)) {
-            stopped = "Le clavier virtuel n'a pas pu être préparé";
-            break;
-        }
-        zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
-        if (!stillListening()) {
-            break;
-        }
-        // The compositor sends keys to whichever window has the focus, and nothing makes a
-        // check and the next key one step: checking before every key leaves at most one key to
-        // a window that took the focus in between.
-        // The window reads its events before the check, never between the check and the key.
-        bool first = true;
-        for (const VirtualKey& key : segment.keys) {
-            if (!std::exchange(first, false)) {
-                meanwhile();
-                std::this_thread::sleep_for(kKeyInterval);
-                if (!stillListening()) {
-                    break;
-                }
-            }
-            const std::uint32_t time = nowMs();
-            zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_PRESSED);
-            zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_RELEASED);
-            typedSome = true;
-        }
-        if (!stopped.empty()) {
-            break;
-        }
-    }
-    if (!stopped.empty()) {
-        session->connection.roundtrip();
-        return failure(says::stopped(stopped, typedSome));
-    }
-    // Every key has gone; the program has read them once it is quiet again (no protocol tells
-    // more). Then the window must still have the focus: a dialog that took it at the end got
-    // some of them. A window that the last Enter closed (a form sent) took them all.
-    const bool read = settles(
-        *session, *window, target.pid, [this] { meanwhile(); }, kQuietAfterKeys);
-    if (!stillListening() && !window->closed) {
-        if (stopped == says::lostFocus(target.program)) {
-            return failure(says::focusGoneAtTheEnd(target.program));
-        }
-        return failure(stopped == says::kEnding ? says::stopped(stopped, true)
-                                                : stopped + " : vérifiez le texte reçu.");
-    }
-    if (!read && !window->closed) {
-        return failure(says::stopped(says::noLongerAnswering(target.program), true));
-    }
-    return {true, {}};
+    Delivery delivery(target, std::move(session_), std::move(focus_), alphabet_,
+                      [this] { meanwhile(); });
+    return typing::run(delivery, script, choose);
 }
 
 } // namespace tolvane::platform::wayland

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace tolvane::platform::x11 {
 
@@ -21,20 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using linux_desktop::stopRequested;
-
-// How long the window found stays the same, with the same title and no property changed, its
-// program near idle, before it counts as the one the program keeps and ready: a splash screen
-// or a first window replaced goes within this time.
-constexpr auto kSteady = typing::kSettled;
-// Processor time (in clock ticks, 10 ms) a program near idle uses between two looks (50 ms).
-constexpr unsigned long long kBusyTicks = 2;
-// A window already there at the first look came up before the delivery asked for it: how long
-// it has been settled is not known, but one that stays quiet through a short look (no event on
-// it, the same title, its program idle all along: at most kIdleTicks of processor time in all)
-// has been waiting idle, as an editor left open, and is ready then. A window that comes up
-// while it is looked for (a program just started), or any sign of life, waits kSteady in full.
-constexpr auto kGlance = 200ms;
-constexpr unsigned long long kIdleTicks = 1;
 
 // A timestamp no earlier ping of this process carried: an old answer arriving late is not
 // taken for the answer to this one. (A timestamp travels as 32 bits; Xlib may give it back
@@ -136,67 +123,40 @@ Window TargetWindow::candidate(const LaunchResult& target, const std::vector<Win
     return 0;
 }
 
-bool TargetWindow::find(const LaunchResult& target, const std::vector<unsigned long>& windowsBefore,
-                        const std::map<pid_t, unsigned long long>& processesBefore) {
-    const auto deadline = Clock::now() + waits_.window;
-    const std::set<unsigned long> old(windowsBefore.begin(), windowsBefore.end());
-    window_ = 0;
-    lastFocus_ = 0;
-    lastAnswer_ = false;
-    Window seen = 0;
-    std::string seenTitle;
-    unsigned long long cpuTime = 0;
-    auto since = Clock::now();
-    // Whether the window was there at the first look: then a short quiet look may do.
-    bool glance = false;
-    unsigned long long cpuAtFirstLook = 0;
-    for (bool firstLook = true; Clock::now() < deadline && !stopRequested(); firstLook = false) {
-        const Window w = candidate(target, topLevels(), old, processesBefore);
-        const std::string title = w ? this->title(w) : std::string();
-        bool stirred = false;
-        if (w != seen || title != seenTitle) {
-            if (w && w != seen) {
-                // The window changing anything of its own (size hints, as LibreOffice does once
-                // its document is laid out) is still setting itself up.
-                XSelectInput(d_, w, PropertyChangeMask | StructureNotifyMask);
-            }
-            seen = w;
-            seenTitle = title;
-            stirred = true;
-        }
-        while (XPending(d_)) {
-            XEvent e;
-            XNextEvent(d_, &e);
-            if (e.xany.window == seen) {
-                stirred = true;
-            }
-        }
-        // Its program still busy starting: LibreOffice (GTK) shows its window, then works for
-        // most of a second more, and drops the keys it is sent meanwhile.
-        const auto owner = w ? static_cast<pid_t>(cardinal(d_, w, wmPid_)) : 0;
-        const linux_desktop::ProcessStat program =
-            owner > 0 ? linux_desktop::statOf(owner) : linux_desktop::ProcessStat{};
-        if (program.cpuTime > cpuTime + kBusyTicks) {
-            stirred = true;
-        }
-        cpuTime = program.cpuTime;
-        if (firstLook) {
-            glance = w != 0;
-            cpuAtFirstLook = program.cpuTime;
-        } else if (stirred || program.cpuTime > cpuAtFirstLook + kIdleTicks) {
-            glance = false;
-        }
-        if (stirred) {
-            since = Clock::now();
-        }
-        const auto quiet = Clock::now() - since;
-        if (w && (quiet >= kSteady || (glance && quiet >= kGlance))) {
-            window_ = w;
-            return true;
-        }
-        pause(50ms);
+typing::Sight TargetWindow::look(const LaunchResult& target,
+                                 const std::set<unsigned long>& windowsBefore,
+                                 const std::map<pid_t, unsigned long long>& processesBefore) {
+    if (std::exchange(looked_, true)) {
+        pause(typing::kLookEvery);
     }
-    return false;
+    typing::Sight sight;
+    const Window w = candidate(target, topLevels(), windowsBefore, processesBefore);
+    const std::string title = w ? this->title(w) : std::string();
+    if (w != seenTitleOf_ || title != seenTitle_) {
+        if (w && w != seenTitleOf_) {
+            XSelectInput(d_, w, PropertyChangeMask | StructureNotifyMask);
+        }
+        seenTitleOf_ = w;
+        seenTitle_ = title;
+        sight.stirred = true;
+    }
+    while (XPending(d_)) {
+        XEvent e;
+        XNextEvent(d_, &e);
+        if (w && e.xany.window == w) {
+            sight.stirred = true;
+        }
+    }
+    if (w != window_) {
+        window_ = w;
+        lastFocus_ = 0;
+        lastAnswer_ = false;
+    }
+    sight.shown = w != 0;
+    if (const auto owner = w ? static_cast<pid_t>(cardinal(d_, w, wmPid_)) : 0; owner > 0) {
+        sight.cpuTicks = linux_desktop::statOf(owner).cpuTime;
+    }
+    return sight;
 }
 
 bool TargetWindow::takesTyping(Window w) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ProgramLauncher.h"
+#include "platform/linux/TypingRun.h"
 
 #include <X11/Xlib.h>
 
@@ -20,7 +21,6 @@ namespace tolvane::platform::x11 {
 class TargetWindow {
 public:
     struct Waits {
-        std::chrono::milliseconds window; // for the started program's window to appear
         std::chrono::milliseconds focus;  // for it to take the focus once asked
         std::chrono::milliseconds settle; // for it to read what was typed
         std::function<void()> meanwhile;  // run while waiting, never during a server grab
@@ -33,17 +33,16 @@ public:
     std::vector<Window> topLevels();
     Window activeWindow();
 
-    // The started program's window: by its process, or for a program that hands the request
-    // to an instance of itself already running (and then exits), a new window of that same
-    // program, owned by a process that was running before the launch, that comes up and takes
-    // the focus. Any other window, a program the user starts meanwhile included, is never a
-    // target; nor is a window that takes no typing (a splash screen, a tool palette, a
-    // notification). The window found must then stay, with the same title, for a short while:
-    // a program that shows a window while it starts and another once ready is typed into
-    // the one it keeps (a window already there at the first look, its program idle, for less).
-    // False when none came in time.
-    bool find(const LaunchResult& target, const std::vector<unsigned long>& windowsBefore,
-              const std::map<pid_t, unsigned long long>& processesBefore);
+    // One look for the started program's window: by its process, or for a program that hands
+    // the request to an instance of itself already running (and then exits), a new window of
+    // that same program, owned by a process that was running before the launch, that comes up
+    // and takes the focus. Any other window, a program the user starts meanwhile included, is
+    // never a target; nor is a window that takes no typing (a splash screen, a tool palette, a
+    // notification). Says whether it changed since the last look (another window, a new title,
+    // a property of its own set, as LibreOffice does once its document is laid out), and what
+    // its program has used of the processor.
+    typing::Sight look(const LaunchResult& target, const std::set<unsigned long>& windowsBefore,
+                       const std::map<pid_t, unsigned long long>& processesBefore);
     Window window() const { return window_; }
     // The names the window goes by: its WM_CLASS, instance then class.
     std::vector<std::string> names();
@@ -87,6 +86,9 @@ private:
     Window window_ = 0;
     Atom clientList_, wmPid_, activeWindow_, wmProtocols_, ping_, supportingCheck_;
     Atom windowType_, typeNormal_, typeDialog_, netWmName_;
+    Window seenTitleOf_ = 0; // the window last seen, and its title then
+    std::string seenTitle_;
+    bool looked_ = false;
     Window lastFocus_ = 0;
     bool lastAnswer_ = false;
 };

@@ -1,6 +1,5 @@
 #include "platform/x11/X11KeystrokeInjector.h"
 
-#include "platform/Typing.h"
 #include "platform/Wipe.h"
 #include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/Processes.h"
@@ -16,6 +15,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -25,7 +26,6 @@ namespace tolvane::platform::x11 {
 namespace {
 
 using linux_desktop::stopRequested;
-namespace says = typing;
 
 bool waylandSession() {
     const char* type = std::getenv("XDG_SESSION_TYPE");
@@ -33,10 +33,8 @@ bool waylandSession() {
     return (type && std::string(type) == "wayland") || (wayland && *wayland);
 }
 
-TargetWindow::Waits waits(const X11KeystrokeInjector::Limits& limits,
-                          std::function<void()> meanwhile = {}) {
-    return {std::chrono::milliseconds(limits.windowMs), std::chrono::milliseconds(limits.focusMs),
-            std::chrono::milliseconds(limits.settleMs), std::move(meanwhile)};
+TargetWindow::Waits windowWaits(const typing::Waits& waits, std::function<void()> meanwhile = {}) {
+    return {waits.focus, waits.answer, std::move(meanwhile)};
 }
 
 bool alive(pid_t pid) {
@@ -78,8 +76,230 @@ xkb::KeyPlan planOn(const KeymapSession& keymap, const xkb::ModifierKeys& modifi
                                nullptr, options);
 }
 
-InjectionResult failure(std::string message) {
-    return InjectionResult{false, std::move(message)};
+// A key of the plan (Xlib names an event type KeyPress).
+using Press = decltype(xkb::PlannedKey::press);
+
+// A delivery on this display: the window found by its process, its readiness told by a ping
+// it answers once it reads its events again; the keys sent with XTest a line at a time under a
+// server grab, after checking that the window still holds the focus.
+class Delivery final : public typing::Desktop {
+public:
+    Delivery(const LaunchResult& target, const typing::Waits& waits, KeystrokeInjector& injector,
+             const std::vector<unsigned long>& windowsBefore,
+             const std::map<pid_t, unsigned long long>& processesBefore)
+        : Desktop(target, waits), injector_(injector),
+          windowsBefore_(windowsBefore.begin(), windowsBefore.end()),
+          processesBefore_(processesBefore) {}
+    ~Delivery() override { wipePlan(plan_); }
+
+    std::string open() override {
+        display_.reset(XOpenDisplay(nullptr));
+        if (!display_) {
+            return "Aucun affichage X11 n'est accessible : rien n'a été tapé.";
+        }
+        // The window reads its events only while no key is lent: reading the keymap then would
+        // leave the lent characters in its memory.
+        window_.emplace(display_.get(), windowWaits(waits_, [this] {
+                            if (!lending_) {
+                                injector_.meanwhile();
+                            }
+                        }));
+        keyboard_.emplace(display_.get(), waits_.release);
+        return {};
+    }
+    typing::Sight look() override {
+        return window_->look(target_, windowsBefore_, processesBefore_);
+    }
+    Focus focus() override { return window_->activate() ? Focus::Taken : Focus::NotTaken; }
+    bool keysReleased() override { return keyboard_->keysReleased(); }
+    bool answers() override {
+        window_->listenForAnswers();
+        return window_->settle([](const XEvent&) {});
+    }
+    std::vector<std::string> names() override { return window_->names(); }
+    Preparation plan(const KeystrokeScript& script) override;
+    void begin() override {
+        keyboard_->watchKeymap();
+        keymap_->clearLocks();
+        keyboard_->flush(true);
+        keyboard_->drain();
+    }
+    std::size_t parts() const override { return parts_.size(); }
+    typing::Halt send(std::size_t part) override;
+    bool restore() override {
+        hold(0);
+        keyboard_->flush(true);
+        return true;
+    }
+    bool pump() override { return true; }
+    bool read() override {
+        hold(0);
+        return settle();
+    }
+    typing::Halt after() override {
+        // A change after the last key but before the target read it may still have altered it.
+        if (keyboard_->changed() && !plan_.segments.empty() &&
+            !keymap_->stillTypes(plan_.segments.back(), modifiers_)) {
+            return {typing::Halt::LayoutChanged, {}};
+        }
+        if (!window_->holdsFocus()) {
+            return {window_->viewable() ? typing::Halt::LostFocus : typing::Halt::Closed, {}};
+        }
+        return {};
+    }
+
+private:
+    // Keys sent under one grab: a line of a plan segment, or kChunk keys of it.
+    struct Part {
+        std::size_t segment, begin, end;
+    };
+    void hold(std::uint32_t mods);
+    void typeKey(const Press& press);
+    bool settle() {
+        keyboard_->flush(true);
+        return window_->settle([this](const XEvent& e) { keyboard_->note(e); });
+    }
+
+    KeystrokeInjector& injector_;
+    std::set<unsigned long> windowsBefore_;
+    const std::map<pid_t, unsigned long long>& processesBefore_;
+    DisplayPtr display_;
+    std::optional<TargetWindow> window_;
+    std::optional<XTestKeyboard> keyboard_;
+    std::optional<KeymapSession> keymap_;
+    xkb::ModifierKeys modifiers_;
+    xkb::KeyPlan plan_;
+    std::vector<Part> parts_;
+    bool lending_ = false;
+    std::uint32_t held_ = 0;
+    std::uint32_t lastKey_ = 0;
+};
+
+Preparation Delivery::plan(const KeystrokeScript& script) {
+    keymap_.emplace(display_.get());
+    if (!keymap_->load()) {
+        return {"La disposition du clavier ne peut pas être lue : rien n'a été tapé.", {}, false};
+    }
+    modifiers_ = xkb::findModifierKeys(keymap_->keymap());
+    plan_ = planOn(*keymap_, modifiers_, script);
+    for (std::size_t s = 0; s < plan_.segments.size(); ++s) {
+        const auto& keys = plan_.segments[s].keys;
+        for (std::size_t begin = 0; begin < keys.size();) {
+            std::size_t end = begin;
+            while (end < keys.size() && end - begin < kChunk && !keys[end].endsLine) {
+                ++end;
+            }
+            if (end < keys.size() && end - begin < kChunk) {
+                ++end; // the Enter that ends the line
+            }
+            parts_.push_back({s, begin, end});
+            begin = end;
+        }
+    }
+    return {{}, plan_.untypable, false};
+}
+
+// Presses and releases the modifiers so that just these are held.
+void Delivery::hold(std::uint32_t mods) {
+    const std::pair<std::uint32_t, std::uint32_t> modifierKeys[] = {
+        {modifiers_.shiftMask, modifiers_.shiftKeycode},
+        {modifiers_.level3Mask, modifiers_.level3Keycode}};
+    for (auto [mask, keycode] : modifierKeys) {
+        if (!mask || !keycode) {
+            continue;
+        }
+        const bool want = (mods & mask) != 0;
+        const bool have = (held_ & mask) != 0;
+        if (want != have) {
+            keyboard_->press(keycode, want);
+            held_ = want ? (held_ | mask) : (held_ & ~mask);
+        }
+    }
+}
+
+// Every key pressed is released before the request buffer goes to the server. A key pressed
+// again right after its release, with the same modifiers held, goes in the next batch, at a
+// later server time: clients that read a release followed at once by a press of the same key in
+// the same state, at the same time, as auto-repeat (LibreOffice's own X11 backend) would take
+// the two presses for one. A Shift or AltGr pressed or released between the two (a spare key
+// lent on several levels) already sets them apart.
+void Delivery::typeKey(const Press& press) {
+    typedSome = true;
+    const std::uint32_t wanted =
+        press.mods & ((modifiers_.shiftKeycode ? modifiers_.shiftMask : 0) |
+                      (modifiers_.level3Keycode ? modifiers_.level3Mask : 0));
+    const bool again = press.keycode == lastKey_ && wanted == held_;
+    if (again || keyboard_->unflushed() + kLongestPressBytes > kFlushBytes) {
+        hold(0);
+        keyboard_->flush(again);
+    }
+    if (again) {
+        std::this_thread::sleep_for(kServerTimeStep);
+    }
+    hold(press.mods);
+    keyboard_->press(press.keycode, true);
+    keyboard_->press(press.keycode, false);
+    lastKey_ = press.keycode;
+}
+
+typing::Halt Delivery::send(std::size_t index) {
+    using typing::Halt;
+    const Part& part = parts_[index];
+    const xkb::PlanSegment& segment = plan_.segments[part.segment];
+    if (part.begin == 0) {
+        if (!segment.bindings.empty()) {
+            if (index != 0) {
+                // Spare keys are rebound only under keys the target has read.
+                hold(0);
+                if (!settle()) {
+                    return {stopRequested() ? Halt::Ending : Halt::Silent, {}};
+                }
+            }
+            keymap_->bind(segment.bindings, modifiers_);
+            lending_ = true;
+            keyboard_->drain();
+        }
+        // The plan is checked against the live keymap, spare keys in place, before any key.
+        if (!keymap_->stillTypes(segment, modifiers_)) {
+            return {Halt::LayoutChanged, {}};
+        }
+    }
+    {
+        // The server serves no other client between the checks and the keys: a window that
+        // takes the focus or the keyboard receives none of them.
+        const ServerGrab grab(display_.get());
+        if (!window_->holdsFocus()) {
+            const bool closed = target_.pid > 0 && !alive(target_.pid) && !window_->viewable();
+            return {closed ? Halt::Closed : Halt::LostFocus, {}};
+        }
+        if (keyboard_->grabbedByAnother()) {
+            return {Halt::Other, "Un autre programme a pris le clavier (menu, verrouillage de "
+                                 "l'écran, fenêtre surgissante)"};
+        }
+        if (!keyboard_->idle()) {
+            return {Halt::Other, "Une touche du clavier est enfoncée ou un modificateur est "
+                                 "actif pendant la frappe"};
+        }
+        // A change of layout made before the grab has been announced by now.
+        if (keyboard_->changed() && !keymap_->stillTypes(segment, modifiers_)) {
+            return {Halt::LayoutChanged, {}};
+        }
+        for (std::size_t i = part.begin; i < part.end; ++i) {
+            if (stopRequested()) {
+                return {Halt::Ending, {}};
+            }
+            typeKey(segment.keys[i].press);
+        }
+        hold(0);
+        keyboard_->flush(true);
+    }
+    // Let the other clients, the target first, be served between two grabs; this program's
+    // window among them.
+    if (!lending_) {
+        injector_.meanwhile();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(kPauseBetweenGrabsUs));
+    return {};
 }
 
 } // namespace
@@ -137,7 +357,7 @@ std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {
     if (!d) {
         return {};
     }
-    TargetWindow windows(d.get(), waits(limits_));
+    TargetWindow windows(d.get(), windowWaits(waits_));
     for (Window w : windows.topLevels()) {
         windowsBefore_.push_back(w);
     }
@@ -157,229 +377,11 @@ std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {
 }
 
 InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
-                                               const KeystrokeScript& given,
+                                               const KeystrokeScript& script,
                                                const ScriptChooser& choose) {
     const ErrorHandlerScope errors;
-    DisplayPtr display(XOpenDisplay(nullptr));
-    if (!display) {
-        return failure("Aucun affichage X11 n'est accessible : rien n'a été tapé.");
-    }
-    Display* d = display.get();
-    // The window reads its events only while no key is lent: reading the keymap then would
-    // leave the lent characters in its memory.
-    bool lending = false;
-    TargetWindow window(d, waits(limits_, [this, &lending] {
-                            if (!lending) {
-                                meanwhile();
-                            }
-                        }));
-    XTestKeyboard keyboard(d, std::chrono::milliseconds(limits_.releaseMs));
-
-    const std::string endingBeforeTyping = says::nothingTyped(says::kEnding);
-    const bool found = window.find(target, windowsBefore_, processesBefore_);
-    if (stopRequested()) {
-        return failure(endingBeforeTyping);
-    }
-    if (!found) {
-        return failure(says::windowNotShown(target.program));
-    }
-    if (!window.activate()) {
-        if (stopRequested()) {
-            return failure(endingBeforeTyping);
-        }
-        return failure(says::windowTookNoFocus(target.program));
-    }
-    if (!keyboard.keysReleased()) {
-        if (stopRequested()) {
-            return failure(endingBeforeTyping);
-        }
-        return failure("Des touches du clavier restent enfoncées : relâchez-les, puis générez à "
-                       "nouveau. Rien n'a été tapé.");
-    }
-
-    // The window answers a ping once it reads its events again: a program still loading its
-    // document is given the time it takes.
-    window.listenForAnswers();
-    if (!window.settle([](const XEvent&) {})) {
-        if (stopRequested()) {
-            return failure(endingBeforeTyping);
-        }
-        return failure(says::windowNotAnswering(target.program));
-    }
-
-    const KeystrokeScript* chosen = choose ? choose(window.names()) : nullptr;
-    const KeystrokeScript& script = chosen ? *chosen : given;
-
-    KeymapSession keymap(d);
-    if (!keymap.load()) {
-        return failure("La disposition du clavier ne peut pas être lue : rien n'a été tapé.");
-    }
-    const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.keymap());
-    xkb::KeyPlan plan = planOn(keymap, modifiers, script);
-    // The plan spells out every password: it is wiped however typing ends.
-    struct PlanWiper {
-        xkb::KeyPlan& plan;
-        ~PlanWiper() { wipePlan(plan); }
-    } planWiper{plan};
-    if (!plan.untypable.empty()) {
-        return failure(untypableMessage(plan.untypable));
-    }
-
-    keyboard.watchKeymap();
-    keymap.clearLocks();
-    std::uint32_t held = 0;
-    const std::pair<std::uint32_t, std::uint32_t> modifierKeys[] = {
-        {modifiers.shiftMask, modifiers.shiftKeycode},
-        {modifiers.level3Mask, modifiers.level3Keycode}};
-    // The modifiers held down for a key pressed with these.
-    auto heldFor = [&](std::uint32_t mods) {
-        std::uint32_t wanted = 0;
-        for (auto [mask, keycode] : modifierKeys) {
-            if (mask && keycode && (mods & mask)) {
-                wanted |= mask;
-            }
-        }
-        return wanted;
-    };
-    auto hold = [&](std::uint32_t mods) {
-        for (auto [mask, keycode] : modifierKeys) {
-            if (!mask || !keycode) {
-                continue;
-            }
-            const bool want = (mods & mask) != 0;
-            const bool have = (held & mask) != 0;
-            if (want != have) {
-                keyboard.press(keycode, want);
-                held = want ? (held | mask) : (held & ~mask);
-            }
-        }
-    };
-    // Every key pressed is released before the request buffer goes to the server. A key
-    // pressed again right after its release, with the same modifiers held, goes in the next
-    // batch, at a later server time: clients that read a release followed at once by a press
-    // of the same key in the same state, at the same time, as auto-repeat (LibreOffice's own
-    // X11 backend) would take the two presses for one. A Shift or AltGr pressed or released
-    // between the two (a spare key lent on several levels) already sets them apart.
-    std::uint32_t lastKey = 0;
-    bool typedSome = false;
-    auto typeKey = [&](const auto& press) {
-        typedSome = true;
-        const bool again = press.keycode == lastKey && heldFor(press.mods) == held;
-        if (again || keyboard.unflushed() + kLongestPressBytes > kFlushBytes) {
-            hold(0);
-            keyboard.flush(again);
-        }
-        if (again) {
-            std::this_thread::sleep_for(kServerTimeStep);
-        }
-        hold(press.mods);
-        keyboard.press(press.keycode, true);
-        keyboard.press(press.keycode, false);
-        lastKey = press.keycode;
-    };
-    auto stop = [&](std::string_view why) {
-        hold(0);
-        keyboard.flush(true);
-        return failure(says::stopped(why, typedSome));
-    };
-    auto settle = [&] {
-        keyboard.flush(true);
-        return window.settle([&](const XEvent& e) { keyboard.note(e); });
-    };
-    const std::string_view interrupted = says::kEnding;
-    const std::string silent = says::noLongerAnswering(target.program);
-    const std::string_view changed = says::kLayoutChanged;
-
-    keyboard.flush(true);
-    keyboard.drain();
-    bool first = true;
-    for (const xkb::PlanSegment& segment : plan.segments) {
-        if (!segment.bindings.empty()) {
-            if (!first) {
-                // Spare keys are rebound only under keys the target has read.
-                hold(0);
-                if (!settle()) {
-                    return stop(stopRequested() ? interrupted : silent);
-                }
-            }
-            keymap.bind(segment.bindings, modifiers);
-            lending = true;
-            keyboard.drain();
-        }
-        first = false;
-        // The plan is checked against the live keymap, spare keys in place, before any key.
-        if (!keymap.stillTypes(segment, modifiers)) {
-            return stop(changed);
-        }
-        const auto& keys = segment.keys;
-        for (std::size_t begin = 0; begin < keys.size();) {
-            // A line at a time (at most kChunk keys), the server serves no other client between
-            // the checks and the keys: a window that takes the focus or the keyboard receives
-            // none of them.
-            std::size_t end = begin;
-            while (end < keys.size() && end - begin < kChunk && !keys[end].endsLine) {
-                ++end;
-            }
-            if (end < keys.size() && end - begin < kChunk) {
-                ++end; // the Enter that ends the line
-            }
-            if (stopRequested()) {
-                return stop(interrupted);
-            }
-            {
-                const ServerGrab grab(d);
-                if (!window.holdsFocus()) {
-                    if (target.pid > 0 && !alive(target.pid) && !window.viewable()) {
-                        return stop(says::programClosed(target.program));
-                    }
-                    return stop(says::lostFocus(target.program));
-                }
-                if (keyboard.grabbedByAnother()) {
-                    return stop("Un autre programme a pris le clavier (menu, verrouillage de "
-                                "l'écran, fenêtre surgissante)");
-                }
-                if (!keyboard.idle()) {
-                    return stop("Une touche du clavier est enfoncée ou un modificateur est actif "
-                                "pendant la frappe");
-                }
-                // A change of layout made before the grab has been announced by now.
-                if (keyboard.changed() && !keymap.stillTypes(segment, modifiers)) {
-                    return stop(changed);
-                }
-                for (std::size_t i = begin; i < end; ++i) {
-                    if (stopRequested()) {
-                        return stop(interrupted);
-                    }
-                    typeKey(keys[i].press);
-                }
-                hold(0);
-                keyboard.flush(true);
-            }
-            begin = end;
-            // Let the other clients, the target first, be served between two grabs; this
-            // program's window among them.
-            if (!lending) {
-                meanwhile();
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(kPauseBetweenGrabsUs));
-        }
-    }
-    hold(0);
-    if (!settle()) {
-        return stop(stopRequested() ? interrupted : silent);
-    }
-    // A change after the last key but before the target read it may still have altered it.
-    if (keyboard.changed() && !plan.segments.empty() &&
-        !keymap.stillTypes(plan.segments.back(), modifiers)) {
-        return failure(std::string(says::kLayoutChanged) + " : vérifiez le texte reçu.");
-    }
-    // The window read every key; a window that took the focus meanwhile (a dialog the keys
-    // opened, a tip shown at the end) may have taken some of them.
-    // A window that the last Enter closed (a form sent) took them all.
-    if (!window.holdsFocus() && window.viewable()) {
-        return failure(says::focusGoneAtTheEnd(target.program));
-    }
-    return InjectionResult{true, {}};
+    Delivery delivery(target, waits_, *this, windowsBefore_, processesBefore_);
+    return typing::run(delivery, script, choose);
 }
 
 } // namespace tolvane::platform::x11

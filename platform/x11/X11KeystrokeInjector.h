@@ -16,18 +16,8 @@ namespace tolvane::platform::x11 {
 // one keymap change; the keymap, the locks and the keys are left exactly as they were.
 class X11KeystrokeInjector final : public KeystrokeInjector {
 public:
-    struct Limits {
-        static constexpr int ms(std::chrono::milliseconds wait) {
-            return static_cast<int>(wait.count());
-        }
-        int windowMs = ms(typing::kWindowWait);   // for the started program's window to appear
-        int focusMs = ms(typing::kFocusWait);     // for it to take the focus once asked
-        int releaseMs = ms(typing::kReleaseWait); // for keys the user holds to be released
-        int settleMs = ms(typing::kSettleWait);   // for the target to read what was typed
-    };
-
     X11KeystrokeInjector() = default;
-    explicit X11KeystrokeInjector(Limits limits) : limits_(limits) {}
+    explicit X11KeystrokeInjector(typing::Waits waits) : waits_(waits) {}
 
     std::string unavailableReason() override;
     Preparation prepare(const KeystrokeScript& script, std::u32string_view alphabet) override;
@@ -36,7 +26,7 @@ public:
                              const ScriptChooser& choose = {}) override;
 
 private:
-    Limits limits_;
+    typing::Waits waits_;
     std::vector<unsigned long> windowsBefore_;
     std::map<pid_t, unsigned long long> processesBefore_; // process id: its start time
 };

@@ -288,7 +288,9 @@ TEST(OtherProgramDelivery, WindowOfAProcessStartedMeanwhileReceivesNothing) {
     const fs::path dir = fs::temp_directory_path() / ("tolvane-late-" + std::to_string(getpid()));
     fs::create_directories(dir);
     const fs::path out = dir / "received";
-    platform::x11::X11KeystrokeInjector injector({3000, 3000, 5000, 15000});
+    platform::typing::Waits waits;
+    waits.window = waits.focus = std::chrono::milliseconds(3000);
+    platform::x11::X11KeystrokeInjector injector(waits);
     injector.beforeLaunch();
     platform::linux_desktop::ProcessLauncher launcher;
     platform::LaunchResult target = launcher.startProgram("/bin/true");

@@ -93,7 +93,8 @@ protected:
     platform::linux_desktop::ProcessLauncher launcher_;
     // A window manager still catching up with earlier keymap changes may take its time to
     // map a new window on a loaded machine.
-    platform::x11::X11KeystrokeInjector injector_{{30000, 10000, 5000, 15000}};
+    platform::x11::X11KeystrokeInjector injector_{platform::typing::Waits{
+        std::chrono::milliseconds(30000), std::chrono::milliseconds(10000)}};
 };
 
 TEST_P(KeyboardIntact, IntoMousepad) {

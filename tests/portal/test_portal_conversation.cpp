@@ -99,7 +99,7 @@ protected:
         options.permission = permission;
         options.answer = std::chrono::seconds(5);
         options.window = std::chrono::milliseconds(200);
-        options.settle = std::chrono::milliseconds(0);
+        options.settled = std::chrono::milliseconds(0);
         options.focusBack = std::chrono::milliseconds(0);
         auto injector = std::make_unique<PortalKeystrokeInjector>(
             messages, QDBusConnection::sessionBus(), options);

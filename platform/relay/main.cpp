@@ -130,7 +130,9 @@ bool pass(int from, int to) {
             }
         }
     }
-    explicit_bzero(data, sizeof data);
+    if (got > 0) {
+        explicit_bzero(data, static_cast<std::size_t>(got));
+    }
     return open;
 }
 

@@ -46,8 +46,9 @@ def _reset(mock, settings):
 
 def _identify(mock, sender):
     '''Who calls: its root folder must open, as the portal checks a sandboxed caller's.'''
-    bus = dbus.Interface(dbus.SessionBus().get_object('org.freedesktop.DBus', '/org/freedesktop/DBus'),
-                         'org.freedesktop.DBus')
+    bus = dbus.Interface(
+        dbus.SessionBus().get_object('org.freedesktop.DBus', '/org/freedesktop/DBus'),
+        'org.freedesktop.DBus')
     pid = int(bus.GetConnectionUnixProcessID(sender))
     try:
         if mock.unknown_callers:

@@ -20,6 +20,9 @@
 #ifndef TOLVANE_DATA_DIR
 #define TOLVANE_DATA_DIR ""
 #endif
+#ifndef TOLVANE_LIBEXEC_DIR
+#define TOLVANE_LIBEXEC_DIR ""
+#endif
 
 int main(int argc, char** argv) {
     namespace desktop = tolvane::platform::linux_desktop;
@@ -52,7 +55,15 @@ int main(int argc, char** argv) {
     desktop::ProcessLauncher launcher(dataDirectories);
     namespace session = tolvane::platform::session;
     const auto server = session::detectDisplayServer();
-    const auto injector = session::makeKeystrokeInjector(server, messageBox, waitNotice);
+    // The relay beside the executable's tree (build tree, relocated install), else installed.
+    std::string relay =
+        (QCoreApplication::applicationDirPath() + QStringLiteral("/../libexec/tolvane/"))
+            .toStdString();
+    if (access((relay + "tolvane-bus-relay").c_str(), X_OK) != 0) {
+        relay = TOLVANE_LIBEXEC_DIR "/";
+    }
+    relay += "tolvane-bus-relay";
+    const auto injector = session::makeKeystrokeInjector(server, messageBox, waitNotice, relay);
     const auto eraser = session::makeClipboardEraser(server);
     tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get(), &messageBox,
                                                  desktop::stopRequested);

@@ -108,6 +108,13 @@ std::string describeUntypable(const DeliveryRequest& request, std::u32string_vie
     }
     // Fields of a line: the password alone, or the name, the password and perhaps the code.
     std::u32string names, passwords, codes;
+    // Room for every line at once: a buffer outgrown would be freed with passwords in it.
+    std::size_t size = 0;
+    for (const std::u32string& line : request.lines) {
+        size += line.size();
+    }
+    passwords.reserve(size);
+    codes.reserve(size);
     std::vector<std::u32string> namesHolding;
     for (const std::u32string& line : request.lines) {
         const auto f = fields(line);

@@ -179,7 +179,13 @@ bool readAsOtherThanText(std::u32string_view field) {
 }
 
 std::u32string clipboardText(const std::vector<std::u32string>& lines) {
+    // Its final size at once: a buffer outgrown would be freed with part of the text in it.
+    std::size_t size = 0;
+    for (const auto& line : lines) {
+        size += line.size() + 1;
+    }
     std::u32string text;
+    text.reserve(size);
     for (const auto& line : lines) {
         text += line;
         text += U'\n';

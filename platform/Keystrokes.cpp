@@ -75,12 +75,19 @@ char32_t firstNotTypable(std::u32string_view text) {
 }
 
 std::string toUtf8(std::u32string_view text) {
+    const auto valid = [](char32_t c) {
+        return c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF) ? c : char32_t{0xFFFD};
+    };
+    // Its final size at once: a buffer outgrown would be freed with part of the text in it.
+    std::size_t bytes = 0;
+    for (const char32_t c : text) {
+        const char32_t v = valid(c);
+        bytes += v < 0x80 ? 1 : v < 0x800 ? 2 : v < 0x10000 ? 3 : 4;
+    }
     std::string out;
-    out.reserve(text.size());
+    out.reserve(bytes);
     for (char32_t c : text) {
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            c = 0xFFFD;
-        }
+        c = valid(c);
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {

@@ -2,6 +2,7 @@
 
 #include "engine/Choices.h"
 #include "platform/Keystrokes.h"
+#include "platform/Wipe.h"
 #include "ui/Form1Look.h"
 #include "ui/GenerateAndDeliver.h"
 #include "ui_Form1.h"
@@ -44,7 +45,15 @@ Form1::Form1(Services services, WindowLifecycle& lifecycle, QWidget* parent)
     ui_->Combo1->setFocus(Qt::OtherFocusReason);
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // The reset and the window's closing free the result list: its lines are overwritten first,
+    // where the list keeps them (a copy of an item's text shares its buffer).
+    for (int i = 0; i < ui_->List1->count(); ++i) {
+        const QString line = ui_->List1->item(i)->text();
+        platform::wipeBytes(const_cast<QChar*>(line.constData()),
+                            static_cast<std::size_t>(line.size()) * sizeof(QChar));
+    }
+}
 
 ComboControl& Form1::combo(int number) {
     ComboControl* const first[] = {combo1_.get(), combo2_.get(), combo3_.get(), combo4_.get()};

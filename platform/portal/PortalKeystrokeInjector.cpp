@@ -60,6 +60,9 @@ PortalKeystrokeInjector::PortalKeystrokeInjector(MessageBox& messages, QDBusConn
 
 PortalKeystrokeInjector::~PortalKeystrokeInjector() {
     endSession();
+    if (relayed_) {
+        QDBusConnection::disconnectFromBus(bus_.name()); // the relay ends with it
+    }
 }
 
 bool PortalKeystrokeInjector::offered(QDBusConnection bus) {
@@ -128,11 +131,19 @@ typing::Waits PortalKeystrokeInjector::waits() const {
     return waits;
 }
 
-void PortalKeystrokeInjector::beforeSecrets() {
-    if (identified_ || linux_desktop::stopRequested() || !offered(bus_)) {
-        return;
+bool PortalKeystrokeInjector::reachBus() {
+    if (!options_.relay.empty() && !(relayed_ && bus_.isConnected())) {
+        if (relayed_) { // the relay ended with the bus: a new one
+            QDBusConnection::disconnectFromBus(bus_.name());
+        }
+        bus_ = PortalSession::throughRelay(options_.relay);
+        relayed_ = true;
     }
-    identified_ = PortalSession::identify(bus_, timeoutsOf(options_)).empty();
+    return bus_.isConnected();
+}
+
+void PortalKeystrokeInjector::beforeSecrets() {
+    reachBus();
 }
 
 std::string PortalKeystrokeInjector::unavailableReason() {
@@ -142,12 +153,12 @@ std::string PortalKeystrokeInjector::unavailableReason() {
     }
     // Stopped from the desktop meanwhile: asked again, as the first time.
     endSession();
+    if (!reachBus()) {
+        return "Tolvane n'a pas pu joindre le bureau par son programme relais (" + options_.relay +
+               ") : rien n'a été tapé.";
+    }
     if (!offered(bus_)) {
         return kDesktopCannotType;
-    }
-    if (!identified_) {
-        return "Le bureau n'a pas pu reconnaître Tolvane quand il l'a demandé : fermez Tolvane, "
-               "puis rouvrez-le.";
     }
     // The window that asks, before the explanation's box takes the focus.
     QWindow* owner = guiApplication() ? QGuiApplication::focusWindow() : nullptr;

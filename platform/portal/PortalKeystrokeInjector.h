@@ -45,6 +45,9 @@ public:
         std::string desktop;
         // Shown while the desktop asks the user; without it the wait shows nothing.
         WaitNotice* notice = nullptr;
+        // The program that speaks to the bus for this one (tolvane-bus-relay), so that the portal
+        // knows who calls it while this process stays closed; empty: the bus given is used.
+        std::string relay;
         std::chrono::milliseconds call{10000};
         std::chrono::milliseconds answer{25000};
         std::chrono::milliseconds permission{120000};
@@ -62,7 +65,7 @@ public:
     // Whether the desktop offers the portal with a keyboard (a quick question on the bus).
     static bool offered(QDBusConnection bus = QDBusConnection::sessionBus());
 
-    // The portal learns who this program is, once, while no password exists yet.
+    // The relay is started, while no password exists yet.
     void beforeSecrets() override;
     // Empty once the desktop has granted the keyboard: the first time in a window, after a
     // short explanation, the desktop asks the user. Otherwise why not, in French.
@@ -82,6 +85,8 @@ public:
     static std::string explanation(const std::string& desktop);
 
 private:
+    // Through the relay when one is given, started once; false when it could not start.
+    bool reachBus();
     bool ownWindowFocused() const;
     void pumpEvents() const;
     // Waits until done() holds or the time is up; false on time up.
@@ -101,7 +106,7 @@ private:
     std::unique_ptr<PortalSession> session_;
     QPointer<QWindow> owner_; // the window the session belongs to
     QMetaObject::Connection ownerGone_;
-    bool identified_ = false;
+    bool relayed_ = false;  // bus_ is the relay's connection
     UserKeyboard keyboard_; // as it was before the launch
     bool focusedAtLaunch_ = false;
     // Keys are being sent: the session the loop uses outlives it, ended only afterwards.

@@ -1,7 +1,5 @@
 #include "platform/portal/PortalSession.h"
 
-#include "platform/linux/CoreDumps.h"
-
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusPendingCallWatcher>
@@ -60,30 +58,17 @@ bool PortalSession::offered(QDBusConnection bus, std::chrono::milliseconds timeo
     return (types.toUInt() & kKeyboardDevice) != 0;
 }
 
-std::string PortalSession::identify(QDBusConnection bus, Timeouts timeouts) {
-    PortalSession session(std::move(bus), timeouts);
-    session.identifying_ = true;
-    const QString token = newToken();
-    const std::optional<Answer> created =
-        session.request(Step::CreateSession, QStringLiteral("CreateSession"), {},
-                        {{QStringLiteral("session_handle_token"), token}});
-    if (created && created->granted) {
-        session.handle_ = created->sessionHandle;
-    }
-    session.close();
-    if (!created) {
-        return "Le bureau n'a pas pris la demande de frappe au clavier : rien n'a été tapé.";
-    }
-    return created->granted ? std::string() : created->error;
+QDBusConnection PortalSession::throughRelay(const std::string& relay) {
+    // An address's values keep [-0-9A-Za-z_/.\*] as they are and take every other byte
+    // %-escaped.
+    const QString path =
+        QString::fromLatin1(QByteArray::fromStdString(relay).toPercentEncoding("/\\*", "~"));
+    static unsigned count = 0;
+    return QDBusConnection::connectToBus(QStringLiteral("unixexec:path=") + path,
+                                         QStringLiteral("tolvane-portal-%1").arg(++count));
 }
 
 QDBusMessage PortalSession::call(const QDBusMessage& message) {
-    // The portal looks the caller up when it receives the call, before it replies.
-    std::optional<linux_desktop::ReadableByThePortal> readable;
-    if (identifying_) {
-        readable.emplace();
-        identifying_ = false;
-    }
     QDBusPendingCall pending = bus_.asyncCall(message, milliseconds(timeouts_.call));
     if (!pending.isFinished()) {
         QDBusPendingCallWatcher watcher(pending);

@@ -39,11 +39,11 @@ public:
     // answers without looking at the caller).
     static bool offered(QDBusConnection bus, std::chrono::milliseconds timeout);
 
-    // Makes the portal know this program, once per bus connection: the portal identifies a
-    // caller by reading its /proc/<pid>/root, which this program keeps closed, and remembers it
-    // for the rest of the connection. One call, with the process readable for that call only,
-    // to be made before any password exists. Empty when known; otherwise why not, in French.
-    static std::string identify(QDBusConnection bus, Timeouts timeouts);
+    // A connection to the session bus through the relay program given (tolvane-bus-relay),
+    // which it starts: the portal learns who calls it by reading /proc/<pid>/root of the process
+    // connected to the bus, which this program keeps closed to every other process; the relay
+    // holds no password and the portal reads it instead. Not connected when it could not start.
+    static QDBusConnection throughRelay(const std::string& relay);
 
     // Creates the session, selects the keyboard and starts it, which asks the user. Empty when
     // the keyboard was granted; otherwise why not, in French.
@@ -72,7 +72,6 @@ private:
     QDBusConnection bus_;
     Timeouts timeouts_;
     WaitNotice* notice_;
-    bool identifying_ = false; // the next call is made with the process readable
     QString handle_;
     bool closedByDesktop_ = false;
     bool givenUp_ = false; // the user gave up waiting for the desktop's answer

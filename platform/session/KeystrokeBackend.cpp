@@ -38,12 +38,14 @@ portal::UserKeyboard userKeyboard() {
     return {seat.keymap, seat.focused, seat.locked, seat.group};
 }
 
-portal::PortalKeystrokeInjector::Options portalOptions(WaitNotice& notice) {
+portal::PortalKeystrokeInjector::Options portalOptions(WaitNotice& notice,
+                                                       const std::string& relay) {
     portal::PortalKeystrokeInjector::Options options;
     options.keyboard = userKeyboard;
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
     options.desktop = desktop ? desktop : "";
     options.notice = &notice;
+    options.relay = relay;
     return options;
 }
 
@@ -59,7 +61,8 @@ std::vector<std::string> waylandActivation() {
 }
 
 std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
-                                                         WaitNotice& notice) {
+                                                         WaitNotice& notice,
+                                                         const std::string& relay) {
     // While keys go out, the window repaints and answers assistive technologies; the person's
     // clicks and keys wait until the delivery is over.
     const auto windowReadsItsEvents = [] {
@@ -74,7 +77,7 @@ std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, M
         return std::make_unique<WaylandKeystrokes>(
             std::move(virtualKeyboard),
             std::make_unique<portal::PortalKeystrokeInjector>(
-                messages, QDBusConnection::sessionBus(), portalOptions(notice)),
+                messages, QDBusConnection::sessionBus(), portalOptions(notice, relay)),
             [] { return portal::PortalKeystrokeInjector::offered(); }, waylandActivation);
     }
     auto x11 = std::make_unique<x11::X11KeystrokeInjector>();

@@ -22,9 +22,11 @@ DisplayServer detectDisplayServer(const char* waylandDisplay, const char* sessio
 DisplayServer detectDisplayServer();
 
 // The keystroke injector for the session. The messages and the notice are for the desktop's
-// permission, which some Wayland desktops ask for.
+// permission, which some Wayland desktops ask for; the relay (tolvane-bus-relay) speaks to the
+// desktop portal for this program.
 std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
-                                                         WaitNotice& notice);
+                                                         WaitNotice& notice,
+                                                         const std::string& relay);
 
 // What a program started now is given (NAME=value) for the desktop to hand it the focus: an
 // activation token of this program's focused window, as desktop launchers pass it.

@@ -1,6 +1,7 @@
 // The plan: which keys, in which segments with which spare keys lent, type a script.
 #include "platform/xkb/KeyPlanner.h"
 
+#include "platform/Wipe.h"
 #include "platform/xkb/DeadKeys.h"
 #include "platform/xkb/Keysyms.h"
 #include "platform/xkb/LayoutKeys.h"
@@ -45,7 +46,8 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
         segment.bindings.reserve(spareKeycodes.size());
     };
 
-    std::map<char32_t, KeyPress> lent; // characters bound in the current segment
+    // Characters bound in the current segment: characters of the passwords.
+    WipedMap<char32_t, KeyPress> lent;
     newSegment();
 
     auto lend = [&](char32_t c) -> std::optional<KeyPress> {

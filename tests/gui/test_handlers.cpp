@@ -456,8 +456,13 @@ TEST_F(Destinations, ResetBringsEveryDefaultBack) {
     fakes_.fileDialog.answers = {std::string("/usr/bin/true")};
     QTest::mouseClick(c().Option4, Qt::LeftButton);
     ASSERT_EQ(c().List1->count(), 1);
+    // Shares the list's own copy of the line: the reset overwrites it before the list goes.
+    const QString shown = c().List1->item(0)->text();
+    ASSERT_FALSE(shown.isEmpty());
 
     c().Command3->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(shown, QString(shown.size(), QChar(0)));
     EXPECT_EQ(combo(1).text(), "8");
     EXPECT_EQ(combo(2).text(), "Moyen");
     EXPECT_EQ(combo(3).text(), "1");

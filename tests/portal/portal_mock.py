@@ -1,10 +1,14 @@
 '''A desktop portal with the RemoteDesktop interface, for python-dbusmock.
 
-It answers every Request through the Response signal on the path the caller's unique name and
+Like xdg-desktop-portal, it learns who calls by opening /proc/<pid>/root of the process connected
+to the bus, and refuses the call when it cannot (a process that keeps its memory closed). It
+answers every Request through the Response signal on the path the caller's unique name and
 handle_token give, as xdg-desktop-portal does: CreateSession and SelectDevices before their call
 returns, Start a moment after, as a user would. It writes down each call, in order, and lets
 the test choose the answers through org.tolvane.PortalMock.
 '''
+import os
+
 import dbus
 from gi.repository import GLib
 
@@ -34,9 +38,26 @@ def _reset(mock, settings):
     mock.start_answers = bool(settings.get('start_answers', True))
     mock.close_after_notifications = int(settings.get('close_after_notifications', -1))
     mock.foreign_session = bool(settings.get('foreign_session', False))
+    mock.unknown_callers = bool(settings.get('unknown_callers', False))
     mock.notifications = 0
     mock.Set(MAIN_IFACE, 'AvailableDeviceTypes',
              dbus.UInt32(int(settings.get('available_types', 7))))
+
+
+def _identify(mock, sender):
+    '''Who calls: its root folder must open, as the portal checks a sandboxed caller's.'''
+    bus = dbus.Interface(
+        dbus.SessionBus().get_object('org.freedesktop.DBus', '/org/freedesktop/DBus'),
+        'org.freedesktop.DBus')
+    pid = int(bus.GetConnectionUnixProcessID(sender))
+    try:
+        if mock.unknown_callers:
+            raise PermissionError
+        os.close(os.open(f'/proc/{pid}/root', os.O_RDONLY | os.O_DIRECTORY))
+    except OSError:
+        mock.portal_log.append('unknown caller')
+        raise dbus.exceptions.DBusException(f'Could not open /proc/{pid}/root',
+                                            name='org.freedesktop.portal.Error.Failed')
 
 
 def _sender_part(sender):
@@ -74,6 +95,7 @@ def _respond(mock, path, code, results):
 
 @dbus.service.method(MAIN_IFACE, in_signature='a{sv}', out_signature='o', sender_keyword='sender')
 def CreateSession(self, options, sender=None):
+    _identify(self, sender)
     self.portal_log.append('CreateSession ' + _options(options))
     path = _request(self, sender, options)
     name = f'session{len(self.sessions) + 1}'
@@ -93,6 +115,7 @@ def CreateSession(self, options, sender=None):
 
 @dbus.service.method(MAIN_IFACE, in_signature='oa{sv}', out_signature='o', sender_keyword='sender')
 def SelectDevices(self, session, options, sender=None):
+    _identify(self, sender)
     self.portal_log.append(f'SelectDevices {_session_name(self, session)} ' + _options(options))
     path = _request(self, sender, options)
     _respond(self, path, 0, {})
@@ -101,6 +124,7 @@ def SelectDevices(self, session, options, sender=None):
 
 @dbus.service.method(MAIN_IFACE, in_signature='osa{sv}', out_signature='o', sender_keyword='sender')
 def Start(self, session, parent, options, sender=None):
+    _identify(self, sender)
     self.portal_log.append(f'Start {_session_name(self, session)} parent="{parent}" ' +
                            _options(options))
     path = _request(self, sender, options)
@@ -116,7 +140,8 @@ def Start(self, session, parent, options, sender=None):
     return dbus.ObjectPath(path)
 
 
-def _notify(self, session, options, what, state):
+def _notify(self, session, options, what, state, sender):
+    _identify(self, sender)
     entry = self.sessions.get(str(session))
     if not entry or not entry['started'] or entry['closed']:
         raise dbus.exceptions.DBusException('session not started',
@@ -130,14 +155,14 @@ def _notify(self, session, options, what, state):
                                 {'path': dbus.ObjectPath(str(session))})
 
 
-@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
-def NotifyKeyboardKeysym(self, session, options, keysym, state):
-    _notify(self, session, options, f'0x{int(keysym):x}', state)
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='', sender_keyword='sender')
+def NotifyKeyboardKeysym(self, session, options, keysym, state, sender=None):
+    _notify(self, session, options, f'0x{int(keysym):x}', state, sender)
 
 
-@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='')
-def NotifyKeyboardKeycode(self, session, options, keycode, state):
-    _notify(self, session, options, f'code {int(keycode)}', state)
+@dbus.service.method(MAIN_IFACE, in_signature='oa{sv}iu', out_signature='', sender_keyword='sender')
+def NotifyKeyboardKeycode(self, session, options, keycode, state, sender=None):
+    _notify(self, session, options, f'code {int(keycode)}', state, sender)
 
 
 @dbus.service.method(CONTROL, in_signature='a{sv}', out_signature='')

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <cstdint>
 #include <fcntl.h>
 #include <fstream>
 #include <linux/capability.h>
@@ -101,10 +102,10 @@ protected:
         options.window = std::chrono::milliseconds(200);
         options.settled = std::chrono::milliseconds(0);
         options.focusBack = std::chrono::milliseconds(0);
+        options.relay = TOLVANE_BUS_RELAY;
         auto injector = std::make_unique<PortalKeystrokeInjector>(
             messages, QDBusConnection::sessionBus(), options);
-        // Known to the portal, as at the start of a generation; its call is left out of the
-        // conversation the tests read.
+        // As at the start of a generation.
         injector->beforeSecrets();
         configure(settings_);
         return injector;
@@ -315,23 +316,29 @@ TEST_F(PortalConversation, TheDesktopIsAskedAgainAfterItEndedTheSession) {
     EXPECT_EQ(calls(), kOpening + keys({0x61}) + reopening + keys({0x62}, "session2"));
 }
 
-// The portal identifies a caller by reading /proc/<pid>/root, which the program opens for one
-// call only, once, before any password exists; later sessions are asked as that same caller.
-TEST_F(PortalConversation, TheProgramIsMadeKnownOnceBeforeAnySession) {
+// The portal identifies a caller by reading /proc/<pid>/root of the process connected to the
+// bus, which this program keeps closed: it is known through its relay, and only so.
+TEST_F(PortalConversation, ThePortalKnowsTheProgramThroughItsRelay) {
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     PortalKeystrokeInjector::Options options;
     options.ownWindowFocused = [] { return true; };
     PortalKeystrokeInjector unknown(messages, QDBusConnection::sessionBus(), options);
-    EXPECT_NE(unknown.unavailableReason().find("pas pu reconnaître"), std::string::npos);
-    EXPECT_EQ(calls(), Calls{});
     unknown.beforeSecrets();
-    unknown.beforeSecrets();
-    EXPECT_EQ(calls(), (Calls{"CreateSession handle_token=yes session_handle_token=yes",
-                              "Session.Close session1"}));
+    EXPECT_NE(unknown.unavailableReason().find("pas pris la demande"), std::string::npos);
+    EXPECT_EQ(calls(), Calls{"unknown caller"});
+    options.relay = TOLVANE_BUS_RELAY;
+    PortalKeystrokeInjector known(messages, QDBusConnection::sessionBus(), options);
+    known.beforeSecrets();
+    EXPECT_EQ(known.unavailableReason(), "");
+    options.relay = "/nonexistent/tolvane-bus-relay";
+    PortalKeystrokeInjector relayMissing(messages, QDBusConnection::sessionBus(), options);
+    EXPECT_NE(relayMissing.unavailableReason().find("relais"), std::string::npos);
 }
 
 // Another process of the user that opens this program's memory (/proc/<pid>/mem) at any moment
-// of a delivery, a session the desktop ended and asked again included, reads no password: the
-// program is readable only once, for the portal to know it, before any password exists.
+// (a descriptor keeps reading what is written afterwards: the kernel checks only at the opening)
+// reads no password: not while the portal learns who calls, even when it fails to, nor during a
+// delivery, a session the desktop ended and asked again included.
 TEST_F(PortalConversation, NoOtherProcessReadsThePasswordsOfADelivery) {
     // As the program runs: without the power to look into every process (which a test run as
     // root has), and keeping itself unreadable.
@@ -339,32 +346,51 @@ TEST_F(PortalConversation, NoOtherProcessReadsThePasswordsOfADelivery) {
     __user_cap_data_struct caps[2] = {};
     syscall(SYS_capset, &header, caps);
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    configure({{"close_after_notifications", 2}});
-    auto injector = makeInjector();
     int stop[2];
+    int answer[2];
     ASSERT_EQ(pipe(stop), 0);
+    ASSERT_EQ(pipe(answer), 0);
     const pid_t parent = getpid();
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) { // another process of the same user
         close(stop[1]);
+        close(answer[0]);
         fcntl(stop[0], F_SETFL, O_NONBLOCK);
         const std::string mem = "/proc/" + std::to_string(parent) + "/mem";
         int fd = -1;
-        char byte;
-        while (fd < 0 && read(stop[0], &byte, 1) < 0) {
+        std::uintptr_t where = 0;
+        while (fd < 0 && read(stop[0], &where, sizeof where) < 0) {
             fd = open(mem.c_str(), O_RDONLY);
         }
-        _exit(fd < 0 ? 0 : 1); // 1: the memory was open to another process
+        // Told where a password lies once one exists: what the descriptor, if any, reads there.
+        fcntl(stop[0], F_SETFL, 0);
+        while (where == 0 && read(stop[0], &where, sizeof where) > 0) {
+        }
+        char seen[32] = {};
+        const ssize_t got = fd < 0 ? -1 : pread(fd, seen, sizeof seen, static_cast<off_t>(where));
+        const bool leaked = got > 0 && write(answer[1], seen, static_cast<std::size_t>(got)) > 0;
+        _exit(fd < 0 ? 0 : leaked ? 2 : 1); // 1: opened; 2: a later password read through it
     }
     close(stop[0]);
+    close(answer[1]);
+    configure({{"unknown_callers", true}}); // the portal fails to learn who calls
+    auto injector = makeInjector();
+    EXPECT_FALSE(injector->unavailableReason().empty());
+    configure({{"close_after_notifications", 2}});
+    injector = makeInjector();
     EXPECT_TRUE(deliver(*injector, script(U"a")).complete);
+    const std::string password = std::string(32, 'x').replace(0, 12, "mot-de-passe");
+    const auto where = reinterpret_cast<std::uintptr_t>(password.data());
     EXPECT_TRUE(deliver(*injector, script(U"b")).complete); // ended by the desktop, asked again
+    ASSERT_EQ(write(stop[1], &where, sizeof where), static_cast<ssize_t>(sizeof where));
     close(stop[1]);
     int status = 0;
     waitpid(child, &status, 0);
+    char seen[32] = {};
+    EXPECT_LE(read(answer[0], seen, sizeof seen), 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "another process could open the program's memory during a delivery";
+        << "another process opened the program's memory (2: and read a password written later)";
 }
 
 TEST_F(PortalConversation, TheSessionEndsWithTheWindowThatAskedForIt) {

@@ -239,8 +239,11 @@ TEST(SpareKeys, NeoKeysCarryingBindings) {
     }
 }
 
-// A block freed while a plan is made is looked through for the password, in UTF-8 and UTF-32
-// (keysyms of Latin characters are their code points): buffers that held it are wiped first.
+// A block freed while a plan is made, or while a text is drawn from the passwords, is looked
+// through for the password, in UTF-8 and UTF-32 (keysyms of Latin characters are their code
+// points), and for any one of its characters no layout has, which a record of one character
+// (a node of a map) holds alone: buffers that held them are wiped first.
+#include "delivery/Deliver.h"
 #include "platform/Wipe.h"
 #include "platform/portal/PortalKeys.h"
 #include "platform/wayland/VirtualKeymap.h"
@@ -257,7 +260,9 @@ namespace {
 // Not on the heap: only the code looked at puts copies there.
 constexpr std::u32string_view kMarker = U"Mq7#Zx2!Kp9&wé";
 constexpr std::string_view kMarkerUtf8 = "Mq7#Zx2!Kp9&wé";
+constexpr std::u32string_view kAlone = U"ꜧꝏ";
 std::atomic<bool> looking{false};
+std::atomic<bool> lookingForOne{false}; // also for a character of kAlone by itself
 std::atomic<int> blocksHoldingIt{0};
 
 void lookThrough(void* block) {
@@ -288,9 +293,19 @@ void lookThrough(void* block) {
         }
         return false;
     };
+    const auto alone = [&] {
+        for (std::size_t at = 0; at + sizeof(char32_t) <= size; at += sizeof(char32_t)) {
+            char32_t value;
+            std::memcpy(&value, static_cast<const char*>(block) + at, sizeof value);
+            if (kAlone.find(value) != std::u32string_view::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
     if (holds(kMarkerUtf8.data(), kMarkerUtf8.size()) ||
         holds(kMarker.data(), kMarker.size() * sizeof(char32_t)) || spread(8) || spread(12) ||
-        spread(16) || spread(24)) {
+        spread(16) || spread(24) || (lookingForOne.load() && alone())) {
         ++blocksHoldingIt;
     }
 }
@@ -321,11 +336,24 @@ TEST(FreedMemory, NoPlanLeavesThePasswordInWhatItFrees) {
     free(text);
     // Built in place: no copy of the password is freed before the plans are looked at.
     KeystrokeScript script(2);
-    script[0].text.reserve(2 * kMarker.size());
-    script[0].text.append(kMarker).append(kMarker);
+    script[0].text.reserve(2 * kMarker.size() + kAlone.size());
+    script[0].text.append(kMarker).append(kMarker).append(kAlone);
     script[1].kind = tolvane::platform::KeyAction::Kind::Enter;
-    const std::pair<const char*, std::function<void()>> plans[] = {
-        {"x11",
+    // Lines of the result list, a name before each password.
+    tolvane::delivery::DeliveryRequest request;
+    request.destination = tolvane::engine::Destination::OtherProgram;
+    request.lines.resize(2);
+    for (std::u32string& line : request.lines) {
+        line.reserve(kMarker.size() + 6);
+        line.append(U"nom\t").append(kMarker);
+    }
+    struct Row {
+        const char* backend;
+        bool oneByOne; // whether a character by itself is looked for
+        std::function<void()> plan;
+    };
+    const Row plans[] = {
+        {"x11", true,
          [&] {
              KeyPlan plan = planKeystrokes(keymap.get(), 0, findModifierKeys(keymap.get()),
                                            findSpareKeycodes(keymap.get()), script);
@@ -334,20 +362,36 @@ TEST(FreedMemory, NoPlanLeavesThePasswordInWhatItFrees) {
                  tolvane::platform::wipeRecords(segment.bindings);
              }
          }},
-        {"portal",
+        {"portal", true,
          [&] {
              auto plan = tolvane::platform::portal::planPortalKeys(keyboard, script);
              tolvane::platform::wipeRecords(plan.keys);
+             tolvane::platform::wipe(plan.untypable);
          }},
-        {"wayland", [&] {
+        {"UTF-8", true,
+         [&] {
+             std::string utf8 = tolvane::platform::toUtf8(script[0].text);
+             tolvane::platform::wipe(utf8);
+         }},
+        {"the clipboard's text", true,
+         [&] {
+             std::u32string text = tolvane::delivery::clipboardText(request.lines);
+             tolvane::platform::wipe(text);
+         }},
+        {"the characters no key types, named", true,
+         [&] { tolvane::delivery::describeUntypable(request, U"é"); }},
+        // The keymaps hold every character a password may hold, and those of the names and
+        // fixed lines, one by one: characters by themselves tell nothing there.
+        {"wayland", false, [&] {
              auto plan = tolvane::platform::wayland::planVirtualKeys(script);
              for (auto& segment : plan.segments) {
                  tolvane::platform::wipe(segment.keymap);
                  tolvane::platform::wipeRecords(segment.keys);
              }
          }}};
-    for (const auto& [backend, plan] : plans) {
+    for (const auto& [backend, oneByOne, plan] : plans) {
         blocksHoldingIt = 0;
+        lookingForOne = oneByOne;
         looking = true;
         plan();
         looking = false;

@@ -1,8 +1,11 @@
 #include "platform/linux/Processes.h"
+#include "platform/linux/TypingRun.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,3 +101,43 @@ TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
 }
 
 } // namespace
+
+// When a window counts as ready, look by look (one every 50 ms): the first look at which it is.
+TEST(Processes, AWindowIsReadyOnceItAndItsProgramAreQuiet) {
+    namespace typing = tolvane::platform::typing;
+    struct Case {
+        const char* name;
+        // What the look of this index sees: shown, stirred, processor ticks so far.
+        std::function<typing::Sight(int)> sight;
+        int readyAt;
+    };
+    const auto sight = [](bool shown, bool stirred, unsigned long long ticks) {
+        typing::Sight s;
+        s.shown = shown;
+        s.stirred = stirred;
+        s.cpuTicks = ticks;
+        return s;
+    };
+    const Case cases[] = {
+        {"there and idle at the first look: a glance", [&](int) { return sight(true, false, 7); },
+         4},
+        {"coming up at the third look", [&](int i) { return sight(i >= 2, i == 2, 0); }, 18},
+        {"there, its program using a little now and then",
+         [&](int i) { return sight(true, false, i >= 2 ? 2 : 0); }, 16},
+        {"there, busy until the tenth look",
+         [&](int i) { return sight(true, false, 3ull * std::min(i, 10)); }, 26},
+        {"there, retitled at the third look", [&](int i) { return sight(true, i == 2, 0); }, 18},
+        {"gone for one look", [&](int i) { return sight(i != 3, false, 0); }, 19},
+    };
+    for (const Case& c : cases) {
+        typing::Readiness readiness(typing::kSettled);
+        const auto start = std::chrono::steady_clock::time_point{};
+        int readyAt = -1;
+        for (int i = 0; i < 100 && readyAt < 0; ++i) {
+            if (readiness.ready(c.sight(i), start + i * typing::kLookEvery)) {
+                readyAt = i;
+            }
+        }
+        EXPECT_EQ(readyAt, c.readyAt) << c.name;
+    }
+}

@@ -354,9 +354,10 @@ typing::Halt PortalKeystrokeInjector::Delivery::send(std::size_t part) {
         }
         const bool taken = session().send(key);
         ++sent_;
+        // A release the desktop refused leaves the key down: it is released again at the end.
         if (key.down) {
             held_.push_back(key);
-        } else {
+        } else if (taken) {
             std::erase_if(held_, [&](const PortalKey& k) {
                 return k.keysym == key.keysym && k.value == key.value;
             });

@@ -29,6 +29,16 @@ KeymapPtr compile(xkb_context* context, const std::string& text) {
             &xkb_keymap_unref};
 }
 
+// Keys of this keymap would type another layout's characters than those planned.
+bool layoutUnknown(const UserKeyboard& keyboard, xkb_keymap* keymap, PortalKeyPlan& plan) {
+    if (keyboard.layoutUnknown.empty() || !keymap || xkb_keymap_num_layouts(keymap) < 2) {
+        return false;
+    }
+    wipeRecords(plan.keys);
+    plan.error = keyboard.layoutUnknown;
+    return true;
+}
+
 PortalKeyPlan byKeysym(const KeystrokeScript& script) {
     KeysymPlan keysyms = planKeysyms(script);
     PortalKeyPlan plan;
@@ -76,7 +86,7 @@ PortalKeyPlan planPortalKeys(const UserKeyboard& keyboard, const KeystrokeScript
     PortalKeyPlan plan = byKeysym(script);
     const ContextPtr context(xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
     const KeymapPtr keymap = compile(context.get(), keyboard.keymap);
-    if (!plan.untypable.empty() || !keymap ||
+    if (layoutUnknown(keyboard, keymap.get(), plan) || !plan.untypable.empty() || !keymap ||
         (xkb_keymap_num_layouts(keymap.get()) != 1 && !keyboard.stateKnown) ||
         keyboard.group >= xkb_keymap_num_layouts(keymap.get())) {
         return plan;
@@ -138,6 +148,9 @@ PortalKeyPlan planPasteKeys(const UserKeyboard& keyboard) {
     const std::string noShortcut = "Le raccourci de collage (Ctrl+V) ne peut pas être tapé "
                                    "avec la disposition du clavier en service : rien n'a été "
                                    "collé.";
+    if (layoutUnknown(keyboard, keymap.get(), plan)) {
+        return plan;
+    }
     if (!keymap || keyboard.group >= xkb_keymap_num_layouts(keymap.get())) {
         plan.error = noShortcut;
         return plan;

@@ -21,12 +21,16 @@ struct PortalKey {
     bool startsComposing = false;
 };
 
-// The user's keyboard as the compositor describes it to this program's window.
+// The user's keyboard as the compositor describes it to this program's window; where the
+// desktop keeps a layout per window, with the layout the target's new window gets instead.
 struct UserKeyboard {
     std::string keymap;       // XKB text; empty when unknown
     bool stateKnown = false;  // the window had the focus: the locks and the layout below are told
     std::uint32_t locked = 0; // locked modifiers (Caps Lock)
-    std::uint32_t group = 0;  // the active layout
+    std::uint32_t group = 0;  // the layout the target's window will type with
+    // Where the target's window will type with a layout no one can tell beforehand (the desktop
+    // keeps one per window): why, in French; nothing is planned on a keymap of several layouts.
+    std::string layoutUnknown = {};
 };
 
 struct PortalKeyPlan {
@@ -46,7 +50,8 @@ struct PortalKeyPlan {
 // the characters the layout lacks cannot be typed. Locks that would change what the keys type
 // (Caps Lock) are switched off with their keys first and back on at the end. Without the
 // keymap, or with several layouts of which the active one is not told: one keysym per
-// character, which the desktop looks up itself.
+// character, which the desktop looks up itself. With several layouts and the target's unknown:
+// nothing, and layoutUnknown as the error.
 PortalKeyPlan planPortalKeys(const UserKeyboard& keyboard, const KeystrokeScript& script);
 
 // The layout's paste shortcut, Ctrl+V, locks off around it as for typing; empty keys and an

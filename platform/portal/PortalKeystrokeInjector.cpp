@@ -2,6 +2,7 @@
 
 #include "platform/Typing.h"
 #include "platform/Wipe.h"
+#include "platform/linux/KeyboardLayouts.h"
 #include "platform/linux/Processes.h"
 #include "platform/linux/StopSignals.h"
 #include "platform/linux/TypingRun.h"
@@ -186,6 +187,14 @@ Preparation PortalKeystrokeInjector::prepare(const KeystrokeScript& script, std:
     // Read while this program's window still has the focus: the compositor tells the locks
     // and the active layout only to the window that has it.
     keyboard_ = options_.keyboard ? options_.keyboard() : UserKeyboard{};
+    // The target's window is a new one: where the desktop keeps a layout per window, it may
+    // not get the one this program's window has.
+    const linux_desktop::NewWindowLayout layout = linux_desktop::newWindowLayout(options_.desktop);
+    if (layout.rule == linux_desktop::NewWindowLayout::Rule::First) {
+        keyboard_.group = 0;
+    } else if (layout.rule == linux_desktop::NewWindowLayout::Rule::Unknown) {
+        keyboard_.layoutUnknown = layout.why;
+    }
     PortalKeyPlan plan = planPortalKeys(keyboard_, script);
     Preparation prepared{plan.error, plan.untypable, plan.onLayout};
     wipeRecords(plan.keys);
@@ -345,9 +354,10 @@ typing::Halt PortalKeystrokeInjector::Delivery::send(std::size_t part) {
         }
         const bool taken = session().send(key);
         ++sent_;
+        // A release the desktop refused leaves the key down: it is released again at the end.
         if (key.down) {
             held_.push_back(key);
-        } else {
+        } else if (taken) {
             std::erase_if(held_, [&](const PortalKey& k) {
                 return k.keysym == key.keysym && k.value == key.value;
             });

@@ -20,9 +20,11 @@ class PortalSession;
 
 // Types through the desktop portal's RemoteDesktop interface (GNOME, KDE). The keys go through
 // the user's own layout, read with its locks and active layout from the compositor before the
-// target starts: each character is typed with the keys that give it on that layout (Shift and
-// AltGr around it, or a dead key and the key that completes it), locks are taken off for the
-// typing and given back, and a character the layout lacks is reported before anything starts.
+// target starts (where the desktop keeps a layout per window, the one the target's new window
+// gets, or a refusal when it cannot be told): each character is typed with the keys that give
+// it on that layout (Shift and AltGr around it, or a dead key and the key that completes it),
+// locks are taken off for the typing and given back, and a character the layout lacks is
+// reported before anything starts.
 // Without the keymap, one keysym per character, which the desktop looks up itself.
 //
 // The desktop asks the user's permission once per window: the first delivery explains why
@@ -41,7 +43,8 @@ public:
         // The user's keyboard as the compositor tells this program's window; keymap empty when
         // unknown.
         std::function<UserKeyboard()> keyboard;
-        // The desktop (XDG_CURRENT_DESKTOP), whose permission dialog the explanation describes.
+        // The desktop (XDG_CURRENT_DESKTOP), whose permission dialog the explanation describes
+        // and whose settings tell the layout of a new window.
         std::string desktop;
         // Shown while the desktop asks the user; without it the wait shows nothing.
         WaitNotice* notice = nullptr;

@@ -1,5 +1,6 @@
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/DesktopEntries.h"
+#include "platform/linux/KeyboardLayouts.h"
 #include "platform/linux/Launchers.h"
 #include "platform/linux/ProcessLauncher.h"
 
@@ -270,6 +271,96 @@ TEST(Spreadsheets, ByNameOrByTheirEntry) {
         dir.path(), {}, spreadsheets,
         {"LibreOffice", "Gnumeric", "Other", "None", "None", "LibreOffice", "Gnumeric"});
 }
+
+std::vector<std::string> layoutOfANewWindow() {
+    using tolvane::platform::linux_desktop::NewWindowLayout;
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    const NewWindowLayout layout = tolvane::platform::linux_desktop::newWindowLayout(desktop);
+    return {layout.rule == NewWindowLayout::Rule::First     ? "first"
+            : layout.rule == NewWindowLayout::Rule::Unknown ? "unknown"
+                                                            : "current"};
+}
+
+class NewWindowLayouts : public ::testing::TestWithParam<ChoiceCase> {};
+
+// The layout a new window gets, by the desktop's own settings, with GNOME's read through a
+// settings file (GSETTINGS_BACKEND=keyfile) under a schema of the case's.
+TEST_P(NewWindowLayouts, AsTheDesktopsSettingsChooseIt) {
+    const TempDir dir;
+    write(dir.path(), GetParam().files);
+    if (const fs::path schemas = dir.path() / "system/glib-2.0/schemas"; fs::exists(schemas)) {
+        ASSERT_EQ(std::system(("glib-compile-schemas " + schemas.string()).c_str()), 0);
+    }
+    expectInFreshProcess(dir.path(), GetParam().env, layoutOfANewWindow, GetParam().command);
+}
+
+const char* const kInputSourcesSchema =
+    R"xml(<schemalist><schema id="org.gnome.desktop.input-sources"
+path="/org/gnome/desktop/input-sources/"><key name="sources" type="a(ss)"><default>[]</default>
+</key><key name="per-window" type="b"><default>false</default></key></schema></schemalist>)xml";
+
+Files inputSources(const std::string& settings) {
+    return {{"system/glib-2.0/schemas/input-sources.gschema.xml", kInputSourcesSchema},
+            {"config/glib-2.0/settings/keyfile",
+             "[org/gnome/desktop/input-sources]\n" + settings + "\n"}};
+}
+
+const std::vector<std::pair<const char*, std::string>> kKde = {{"XDG_CURRENT_DESKTOP", "KDE"}};
+const std::vector<std::pair<const char*, std::string>> kGnome = {
+    {"XDG_CURRENT_DESKTOP", "ubuntu:GNOME"}, {"GSETTINGS_BACKEND", "keyfile"}};
+const std::string kPerWindow = "per-window=true\nsources=";
+
+INSTANTIATE_TEST_SUITE_P(
+    Desktops, NewWindowLayouts,
+    ::testing::Values(
+        ChoiceCase{"kde_as_it_comes", {}, kKde, {"current"}},
+        ChoiceCase{"kde_per_window",
+                   {{"config/kxkbrc", "[Layout]\nLayoutList=us,ru\nSwitchMode=Window\n"}},
+                   kKde,
+                   {"first"}},
+        ChoiceCase{"kde_per_application",
+                   {{"config/kxkbrc", "[Layout]\nSwitchMode = winclass\n"}},
+                   kKde,
+                   {"unknown"}},
+        ChoiceCase{"kde_per_desktop",
+                   {{"config/kxkbrc", "[Other]\nSwitchMode=Window\n[Layout]\nSwitchMode=Desktop"}},
+                   kKde,
+                   {"current"}},
+        // The system's setting, where the user has none.
+        ChoiceCase{"kde_system_folder",
+                   {{"config/kxkbrc", "[Layout]\nUse=true\n"},
+                    {"none/kxkbrc", "[Layout]\nSwitchMode=Window\n"}},
+                   kKde,
+                   {"first"}},
+        ChoiceCase{"other_desktop",
+                   {{"config/kxkbrc", "[Layout]\nSwitchMode=Window\n"}},
+                   {{"XDG_CURRENT_DESKTOP", "XFCE"}},
+                   {"current"}},
+        // No schema: nothing read, and the program goes on.
+        ChoiceCase{"gnome_without_schema", {}, kGnome, {"current"}},
+        ChoiceCase{"gnome_one_source_for_all",
+                   inputSources("sources=[('xkb', 'us'), ('xkb', 'ru')]"),
+                   kGnome,
+                   {"current"}},
+        ChoiceCase{"gnome_per_window",
+                   inputSources(kPerWindow + "[('xkb', 'fr+oss'), ('xkb', 'ru')]"),
+                   kGnome,
+                   {"first"}},
+        ChoiceCase{"gnome_per_window_one_source",
+                   inputSources(kPerWindow + "[('ibus', 'anthy')]"),
+                   kGnome,
+                   {"current"}},
+        ChoiceCase{"gnome_per_window_input_method_first",
+                   inputSources(kPerWindow + "[('ibus', 'anthy'), ('xkb', 'us')]"),
+                   kGnome,
+                   {"unknown"}},
+        ChoiceCase{"gnome_per_window_four_layouts",
+                   inputSources(kPerWindow +
+                                "[('xkb', 'us'), ('xkb', 'ru'), ('xkb', 'us'), ('xkb', 'de'), "
+                                "('ibus', 'anthy')]"),
+                   kGnome,
+                   {"unknown"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Sound, LooksInTheCurrentDirectoryThenTheDataDirectories) {
     const TempDir dir;

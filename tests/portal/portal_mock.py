@@ -37,6 +37,7 @@ def _reset(mock, settings):
     mock.start_devices = int(settings.get('start_devices', 1))
     mock.start_answers = bool(settings.get('start_answers', True))
     mock.close_after_notifications = int(settings.get('close_after_notifications', -1))
+    mock.refuse_notification = int(settings.get('refuse_notification', -1))
     mock.foreign_session = bool(settings.get('foreign_session', False))
     mock.unknown_callers = bool(settings.get('unknown_callers', False))
     mock.notifications = 0
@@ -146,9 +147,12 @@ def _notify(self, session, options, what, state, sender):
     if not entry or not entry['started'] or entry['closed']:
         raise dbus.exceptions.DBusException('session not started',
                                             name='org.freedesktop.DBus.Error.AccessDenied')
+    self.notifications += 1
+    if self.notifications == self.refuse_notification:
+        raise dbus.exceptions.DBusException('key refused',
+                                            name='org.freedesktop.DBus.Error.Failed')
     self.portal_log.append(f'Key {entry["name"]} {what} {"press" if state else "release"}'
                            + (' ' + _options(options) if options else ''))
-    self.notifications += 1
     if self.notifications == self.close_after_notifications:
         entry['closed'] = True
         self.EmitSignalDetailed(SESSION, 'Closed', 'a{sv}', [dbus.Dictionary({}, signature='sv')],

@@ -1,6 +1,7 @@
 // What the program says to the desktop portal and in which order, against a mock portal: the
 // conversation, not the typing, which only a real desktop shows.
 #include "fakes/FakePlatform.h"
+#include "platform/Typing.h"
 #include "platform/portal/PortalKeystrokeInjector.h"
 
 #include <QDBusConnection>
@@ -54,6 +55,27 @@ Calls keys(const std::vector<unsigned>& keysyms, const char* session = "session1
     return out;
 }
 
+// The keymap a compositor gives for the US layout.
+std::string usKeymap() {
+    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+        xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
+    const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
+    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
+        xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    char* text = xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
+    const std::string result(text);
+    free(text);
+    return result;
+}
+
+// A key of the layout by its evdev code, as the mock writes it down.
+std::string code(unsigned evdev, bool down) {
+    return "Key session1 code " + std::to_string(evdev) + (down ? " press" : " release");
+}
+
+constexpr std::uint32_t kCapsLock = 0x2; // the Lock modifier, locked
+
 platform::KeystrokeScript script(std::u32string text) {
     return {{KeyAction::Kind::Text, std::move(text)}};
 }
@@ -91,9 +113,11 @@ protected:
 
     std::unique_ptr<PortalKeystrokeInjector>
     makeInjector(std::chrono::milliseconds permission = std::chrono::seconds(20),
-                 std::string keymap = {}) {
+                 std::string keymap = {}, std::uint32_t locked = 0) {
         PortalKeystrokeInjector::Options options;
-        options.keyboard = [keymap] { return platform::portal::UserKeyboard{keymap}; };
+        options.keyboard = [keymap, locked] {
+            return platform::portal::UserKeyboard{keymap, true, locked};
+        };
         options.ownWindowFocused = [this] {
             return focused || (focusBackAfterKeys >= 0 && keysReceived() >= focusBackAfterKeys);
         };
@@ -214,6 +238,8 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
         std::u32string text;
         const char* errorPart;
         Calls expectedKeys;
+        std::string keymap = {};
+        std::uint32_t locked = 0;
     };
     const std::vector<Case> cases = {
         {"the desktop ends the session",
@@ -249,10 +275,32 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
          "n'avait pas le focus au lancement de « editeur »",
          {}},
         {"a character no key types", {}, true, true, -1, U"ab\u0008c", "U+0008", {}},
+        // Caps Lock, taken off for the typing, cannot be given back: the person is told.
+        {"the desktop ends the session with Caps Lock taken off",
+         {{"close_after_notifications", 4}},
+         true,
+         true,
+         -1,
+         U"ab",
+         platform::typing::kKeyboardNotRestored,
+         {code(58, true), code(58, false), code(30, true), code(30, false)},
+         usKeymap(),
+         kCapsLock},
+        // The release refused: the key is released again at the end.
+        {"a key refused among the lock events",
+         {{"refuse_notification", 2}},
+         true,
+         true,
+         -1,
+         U"ab",
+         platform::typing::kKeyboardNotRestored,
+         {code(58, true), code(58, false)},
+         usKeymap(),
+         kCapsLock},
     };
     for (const Case& c : cases) {
         configure(c.settings);
-        auto injector = makeInjector();
+        auto injector = makeInjector(std::chrono::seconds(20), c.keymap, c.locked);
         ASSERT_EQ(injector->unavailableReason(), "") << c.name;
         focused = c.focusedAtLaunch;
         injector->prepare(script(c.text), {});
@@ -272,22 +320,10 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
 // The user's layout known: keys of that layout, by evdev code, the character's modifiers
 // around it; a stop comes between two characters, never inside one.
 TEST_F(PortalConversation, OnTheUsersLayoutEachCharacterGoesAsItsKeys) {
-    std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
-        xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
-    const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
-    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-        xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS),
-        &xkb_keymap_unref);
-    char* text = xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
-    const std::string usKeymap(text);
-    free(text);
-    const auto code = [](unsigned evdev, bool down) {
-        return "Key session1 code " + std::to_string(evdev) + (down ? " press" : " release");
-    };
     const Calls aB = {code(30, true), code(30, false), code(42, true),
                       code(48, true), code(48, false), code(42, false)};
 
-    auto injector = makeInjector(std::chrono::seconds(20), usKeymap);
+    auto injector = makeInjector(std::chrono::seconds(20), usKeymap());
     const platform::InjectionResult typed = deliver(*injector, script(U"aB"));
     EXPECT_TRUE(typed.complete) << typed.error;
     EXPECT_EQ(calls(), kOpening + aB);
@@ -295,7 +331,7 @@ TEST_F(PortalConversation, OnTheUsersLayoutEachCharacterGoesAsItsKeys) {
     // The window takes the focus back during the Shift of "B": "B" is typed whole, then
     // nothing more.
     configure({});
-    injector = makeInjector(std::chrono::seconds(20), usKeymap);
+    injector = makeInjector(std::chrono::seconds(20), usKeymap());
     focusBackAfterKeys = 3;
     const platform::InjectionResult stopped = deliver(*injector, script(U"aBc"));
     focusBackAfterKeys = -1;

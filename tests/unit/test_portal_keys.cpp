@@ -60,6 +60,8 @@ struct PortalKeysCase {
     std::uint32_t locked = 0; // as the compositor tells the window
     std::uint32_t group = 0;  // the active layout, told
     bool stateKnown = false;
+    const char* layoutUnknown = ""; // why the target's layout cannot be told
+    const char* error = "";
 };
 
 void PrintTo(const PortalKeysCase& c, std::ostream* os) {
@@ -71,8 +73,10 @@ class PortalKeys : public ::testing::TestWithParam<PortalKeysCase> {};
 TEST_P(PortalKeys, EachCharacterIsTheKeysThatTypeItOnTheUsersLayout) {
     const auto& c = GetParam();
     const auto plan = planPortalKeys(
-        UserKeyboard{keymapText(c.layouts), c.stateKnown, c.locked, c.group}, c.script);
+        UserKeyboard{keymapText(c.layouts), c.stateKnown, c.locked, c.group, c.layoutUnknown},
+        c.script);
     EXPECT_EQ(events(plan), c.events);
+    EXPECT_EQ(plan.error, c.error);
     EXPECT_EQ(plan.untypable, c.untypable);
     EXPECT_EQ(plan.onLayout, c.onLayout);
 }
@@ -123,6 +127,20 @@ INSTANTIATE_TEST_SUITE_P(
         // Several layouts: the active one, when the window was told which.
         PortalKeysCase{
             "second_layout_active", "us,ru", {text(U"ж")}, {"|39+", "39-"}, U"", true, 0, 1, true},
+        // The target's window may get another of the layouts: nothing planned, and why; with a
+        // single layout, that one.
+        PortalKeysCase{
+            "target_layout_unknown", "us,ru", {text(U"a")}, {}, U"", false, 0, 0, true, "?", "?"},
+        PortalKeysCase{"target_layout_unknown_of_one",
+                       "us",
+                       {text(U"a")},
+                       {"|30+", "30-"},
+                       U"",
+                       true,
+                       0,
+                       0,
+                       true,
+                       "?"},
         // Without the keymap, or with several layouts and the active one untold, the desktop
         // looks the keysyms up.
         PortalKeysCase{

@@ -1171,6 +1171,22 @@ SCENARIOS = [
          ("generate", dict(route="calc", level="Elevé", length=8, segments=1, rows=3,
                            count_text="3", titles=ref.TITLES)),
      ]),
+    # LibreOffice opens the second sheet in the instance already running: no new process has
+    # a window, only a new window of a name declared for the launcher.
+    ("Wayland: into LibreOffice Calc again, the first sheet left open: the second sheet gets "
+     "every row", "wayland", "fr", [
+         ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"),
+         ("combo", "Combo2", "Elevé"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "2"),
+         ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
+         ("tabs", "shift+Tab", ["Check10", "Option2"]), ("key", "Down"),
+         ("file_dialog", "calc/localc"),
+         ("generate", dict(route="calc", level="Elevé", length=8, segments=1, rows=2,
+                           count_text="2", titles=ref.TITLES, keep_open=True)),
+         ("back_to_the_window",),
+         ("generate", dict(route="calc", level="Elevé", length=8, segments=1, rows=4,
+                           count_text="2", titles=ref.TITLES, keep_open=True)),
+         ("repeats", 0, 1, 2),
+     ]),
 ]
 
 

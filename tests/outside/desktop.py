@@ -175,7 +175,8 @@ class RemoteKeyboard:
         return {"\t": 0xff09, "\n": 0xff0d}.get(character, 0x01000000 + code)
 
     def press(self, name):
-        *mods, last = name.split("+")
+        # One character is itself ("+" too); otherwise modifiers joined by "+" before the key.
+        *mods, last = name.split("+") if len(name) > 1 else [name]
         held = [self.NAMES[m] for m in mods]
         for k in held:
             self.keysym(k, True)

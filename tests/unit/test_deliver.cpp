@@ -32,6 +32,7 @@ struct FailureCase {
     bool typed;
     tolvane::platform::Preparation preparation = {};
     std::optional<tolvane::platform::MessageAnswer> pasteAnswer = {}; // asked, and answered so
+    std::optional<tolvane::platform::ShownText> shown = {}; // the target shows, once typed into
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -50,6 +51,7 @@ TEST_P(DeliveryFailures, NothingIsTypedAndTheMessageSaysWhy) {
     if (c.pasteAnswer) {
         fakes.messageBox.answers.push_back(*c.pasteAnswer);
     }
+    fakes.readBack.shown = c.shown;
     DeliveryRequest request;
     request.destination = c.destination;
     request.programPath = c.program;
@@ -58,7 +60,8 @@ TEST_P(DeliveryFailures, NothingIsTypedAndTheMessageSaysWhy) {
     request.count = 2;
 
     const std::optional<std::string> message =
-        Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox});
+        Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox,
+                          &fakes.readBack});
     if (c.message && c.message->back() == '*') {
         ASSERT_TRUE(message);
         EXPECT_EQ(message->rfind(c.message->substr(0, c.message->size() - 1), 0), 0u) << *message;
@@ -85,8 +88,36 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     std::nullopt,
                     {"injector:prepare", "injector:before-launch", "start:editor", "type:editor",
-                     "release:editor"},
+                     "read-back:editor", "release:editor"},
                     true},
+        // Read back once typed: a text changed on arrival is told; one that could not be
+        // read, or not in time, tells nothing of the keys.
+        FailureCase{"editor_changed_on_arrival",
+                    Destination::Notepad,
+                    "",
+                    false,
+                    "",
+                    "Toutes les touches ont été envoyées, mais le texte que montre « editor » *",
+                    {"injector:prepare", "injector:before-launch", "start:editor", "type:editor",
+                     "read-back:editor", "release:editor"},
+                    true,
+                    {},
+                    {},
+                    tolvane::platform::ShownText{tolvane::platform::ShownText::Outcome::Read,
+                                                 U"changed\n\n\n\n\n\n\n\n"}},
+        FailureCase{
+            "program_read_too_late",
+            Destination::OtherProgram,
+            "/opt/reader",
+            false,
+            "",
+            std::nullopt,
+            {"injector:prepare", "injector:before-launch", "start:/opt/reader", "type:/opt/reader",
+             "read-back:/opt/reader", "release:/opt/reader"},
+            true,
+            {},
+            {},
+            tolvane::platform::ShownText{tolvane::platform::ShownText::Outcome::NotChecked, U""}},
         FailureCase{"editor_not_started",
                     Destination::Notepad,
                     "",

@@ -1,5 +1,6 @@
 // Tolvane: the window, wired to the real platform.
 #include "platform/KernelRandomSource.h"
+#include "platform/atspi/AtspiReadBack.h"
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/CoreDumps.h"
 #include "platform/linux/ProcessLauncher.h"
@@ -69,9 +70,10 @@ int main(int argc, char** argv) {
                                                  desktop::stopRequested);
     desktop::CanberraSound sound(dataDirectories);
     tolvane::platform::KernelRandomSource random;
+    tolvane::platform::atspi::AtspiReadBack readBack;
 
     tolvane::ui::FormHost host(
-        {messageBox, fileDialog, launcher, *injector, clipboard, sound, random},
+        {messageBox, fileDialog, launcher, *injector, clipboard, sound, random, &readBack},
         [] { QApplication::exit(0); });
     host.load();
     return app.exec();

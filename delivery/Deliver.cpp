@@ -1,5 +1,6 @@
 #include "delivery/Deliver.h"
 
+#include "delivery/ReadBack.h"
 #include "delivery/Scripts.h"
 #include "platform/Wipe.h"
 
@@ -88,6 +89,37 @@ std::string spreadsheetNote(platform::Spreadsheet spreadsheet) {
            "(apostrophes et guillemets, majuscules en début de mot, tirets, mots complétés "
            "d'après la colonne) : pour que le texte arrive tel quel, désactivez-les dans " +
            where + ".";
+}
+
+// Room for what a target may add to the text typed (a bracket closed, a word completed) and
+// still be read back.
+constexpr std::size_t kReadBackRoom = 4096;
+
+// What the target changed of the text typed into it, as the person is told; none when it shows
+// the text typed, or shows none, or could not be read in time (which tells nothing of the keys:
+// every one was sent while the window held the focus).
+std::optional<std::string> changedOnArrival(const KeystrokeScript& script,
+                                            const platform::LaunchResult& target,
+                                            platform::TextReadBack& readBack) {
+    std::u32string typed = typedText(script);
+    platform::ShownText shown = readBack.read(target, 2 * typed.size() + kReadBackRoom);
+    std::string differences;
+    if (shown.outcome == platform::ShownText::Outcome::Read) {
+        differences = describeDifferences(typed, shown.text);
+    }
+    platform::wipe(typed);
+    platform::wipe(shown.text);
+    if (differences.empty()) {
+        return std::nullopt;
+    }
+    std::string message =
+        "Toutes les touches ont été envoyées, mais le texte que montre « " + target.program +
+        " » n'est pas celui qui a été tapé : " + differences +
+        ". Le programme l'a changé en le recevant (correction automatique, complétion, "
+        "parenthèses fermées d'elles-mêmes…) : corrigez le texte reçu, ou désactivez ces aides "
+        "dans ses réglages et recommencez.";
+    platform::wipe(differences); // it may quote a few characters of a password
+    return message;
 }
 
 } // namespace
@@ -238,7 +270,12 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     if (spreadsheet != platform::Spreadsheet::None) {
         note(spreadsheet);
     }
-    const std::vector<std::string> environment = services.injector.beforeLaunch();
+    std::vector<std::string> environment = services.injector.beforeLaunch();
+    if (services.readBack) {
+        for (std::string& variable : services.readBack->beforeLaunch()) {
+            environment.push_back(std::move(variable));
+        }
+    }
     if (paste) {
         // Put there before the editor starts, while this program's window has the focus,
         // which a Wayland desktop asks of a program that fills the clipboard.
@@ -309,6 +346,11 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     }
     if (!typed.complete) {
         return typed.error;
+    }
+    // A spreadsheet's cells are not one text: only a text field that took every line is read.
+    if (services.readBack && spreadsheet == platform::Spreadsheet::None &&
+        seen == platform::Spreadsheet::None) {
+        return changedOnArrival(script, target, *services.readBack);
     }
     return std::nullopt;
 }

@@ -5,6 +5,7 @@
 #include "platform/KeystrokeInjector.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramLauncher.h"
+#include "platform/TextReadBack.h"
 
 #include <chrono>
 #include <cstdint>
@@ -31,6 +32,8 @@ struct DeliveryServices {
     platform::KeystrokeInjector& injector;
     platform::Clipboard& clipboard;
     platform::MessageBox& messages; // the question to paste instead of typing
+    // What the target shows once typed into, compared with what was typed; none: not read.
+    platform::TextReadBack* readBack = nullptr;
 };
 
 // How long a text put on the clipboard to be pasted waits for the editor to read it.
@@ -39,7 +42,8 @@ inline constexpr std::chrono::seconds kPasteLimit{30};
 // Hands the lines to their destination. Returns a French message when they did not all arrive.
 // The whole script is planned on the keyboard before the target is started: characters that
 // nothing can type start nothing. On the editor route, when the user's layout lacks some of
-// them, the user may have the text pasted instead.
+// them, the user may have the text pasted instead. Once typed, the text the target shows is read
+// back where it shows it: a difference is told, naming the lines and columns changed.
 std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServices services);
 
 // The characters nothing types, and where they stand in what was to be typed, as a person

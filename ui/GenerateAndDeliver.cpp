@@ -88,8 +88,9 @@ GenerationOutcome generateAndDeliver(engine::GenerationSettings settings,
     std::optional<std::string> failure;
     {
         const BusyCursor busy;
-        failure = delivery::Deliver(request, {services.launcher, services.injector,
-                                              services.clipboard, services.messageBox});
+        failure =
+            delivery::Deliver(request, {services.launcher, services.injector, services.clipboard,
+                                        services.messageBox, services.readBack});
     }
     if (failure) {
         outcome.notice = Notice{*failure};

@@ -7,6 +7,7 @@
 #include "platform/ProgramLauncher.h"
 #include "platform/RandomSource.h"
 #include "platform/Sound.h"
+#include "platform/TextReadBack.h"
 
 namespace tolvane::ui {
 
@@ -27,6 +28,7 @@ struct Services {
     platform::Clipboard& clipboard;
     platform::Sound& sound;
     platform::RandomSource& random;
+    platform::TextReadBack* readBack = nullptr; // none: what arrives is not read back
 };
 
 } // namespace tolvane::ui

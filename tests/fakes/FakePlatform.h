@@ -7,6 +7,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
+#include "platform/TextReadBack.h"
 
 #include <deque>
 #include <functional>
@@ -181,6 +182,25 @@ private:
     CallLog& log_;
 };
 
+// What the target shows once typed into: by default the text typed, as it was typed.
+class FakeReadBack final : public platform::TextReadBack {
+public:
+    FakeReadBack(CallLog& log, const FakeInjector& injector) : log_(log), injector_(injector) {}
+    platform::ShownText read(const platform::LaunchResult& target, std::size_t) override {
+        log_.push_back("read-back:" + target.program);
+        if (shown) {
+            return *shown;
+        }
+        return {platform::ShownText::Outcome::Read,
+                injector_.scripts.empty() ? U"" : platform::typedText(injector_.scripts.back())};
+    }
+    std::optional<platform::ShownText> shown; // what it shows instead
+
+private:
+    CallLog& log_;
+    const FakeInjector& injector_;
+};
+
 // One set of fakes, one for each service the window reaches.
 struct FakePlatform {
     CallLog log;
@@ -190,6 +210,7 @@ struct FakePlatform {
     FakeInjector injector{log};
     FakeClipboard clipboard{log};
     FakeSound sound{log};
+    FakeReadBack readBack{log, injector};
     ScriptedRandomSource random{spreadWords()};
 };
 

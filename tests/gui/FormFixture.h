@@ -15,7 +15,8 @@ namespace tolvane::testing {
 
 // The fakes, wired as the window's services.
 inline ui::Services servicesOf(fakes::FakePlatform& f) {
-    return {f.messageBox, f.fileDialog, f.launcher, f.injector, f.clipboard, f.sound, f.random};
+    return {f.messageBox, f.fileDialog, f.launcher, f.injector,
+            f.clipboard,  f.sound,      f.random,   &f.readBack};
 }
 
 // A freshly loaded window on fake platform services.

@@ -406,7 +406,7 @@ TEST_F(Destinations, TheDialogPicksAndCancelsKeepThePath) {
               (tolvane::fakes::CallLog{"dialog:Envoyer vers...", "dialog:Envoyer vers...",
                                        "dialog:Envoyer vers..."}));
     c().Command1->click();
-    EXPECT_EQ(fakes_.log.end()[-2], "type:/opt/R&D/tableur");
+    EXPECT_EQ(fakes_.log.end()[-3], "type:/opt/R&D/tableur");
 }
 
 TEST_F(Destinations, NoProgramChosenTypesNothing) {

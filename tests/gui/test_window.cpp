@@ -243,9 +243,10 @@ TEST_F(FormTest, GenerationAddsLinesAndDeliversToTheEditor) {
         EXPECT_EQ(line[4], '-');
         EXPECT_EQ(line[9], '-');
     }
-    EXPECT_EQ(fakes_.log, (tolvane::fakes::CallLog{"sound:notify.wav", "injector:prepare",
-                                                   "injector:before-launch", "start:editor",
-                                                   "type:editor", "release:editor"}));
+    EXPECT_EQ(fakes_.log,
+              (tolvane::fakes::CallLog{"sound:notify.wav", "injector:prepare",
+                                       "injector:before-launch", "start:editor", "type:editor",
+                                       "read-back:editor", "release:editor"}));
     ASSERT_EQ(fakes_.injector.scripts.size(), 1u);
 
     // A second generation appends, and its delivery types the older lines first.

@@ -724,6 +724,29 @@ def step_reader_as_editor(run, delay=0):
     choose_editor("lecteur.desktop")
 
 
+def step_kwrite_as_editor(run, closes_brackets):
+    """The user's text editor is KWrite, with its user's own choice of closing brackets (a
+    setting the program leaves as the user set it)."""
+    config = os.environ.get("XDG_CONFIG_HOME", os.path.expanduser("~/.config"))
+    with open(os.path.join(config, "kwriterc"), "w") as f:
+        f.write(f"[KTextEditor View]\nAuto Brackets={str(closes_brackets).lower()}\n")
+    choose_editor("org.kde.kwrite.desktop")
+
+
+def step_generate_into_kwrite(run, told):
+    """X11: "Générer" into KWrite; once the keys are sent, what KWrite shows is read back: the
+    box names what it changed, or there is none."""
+    before = d.visible_windows(cls="kwrite")
+    press_generate(run)
+    window = run.new_window(before, lambda: d.visible_windows(cls="kwrite"))
+    run.started.append(d.window_pid(window))
+    if told:
+        step_box(run, "Avertissement", told, "OK")
+    run.program.wait_responsive()
+    step_no_box(run)
+    run.close_targets()
+
+
 def step_unplug_keyboard(run):
     """The session's keyboard goes: the seat has none until a program brings a virtual one, as
     on a desktop driven from afar or by an on-screen keyboard."""
@@ -1079,6 +1102,15 @@ SCENARIOS = [
         ("generate", dict(level="Moyen", length=8, segments=1, names=NAMES_US, rows=4,
                           count_text="4", titles=ref.TITLES)),
     ]),
+    # Read back once typed: KWrite's user has it close brackets, which adds text after the
+    # last line; with it off, the text arrives as typed and nothing is said.
+    *[(f"into KWrite closing brackets {state}: read back, {outcome}", "x11", "fr", [
+        ("kwrite_as_editor", closes), ("choose", "Combo2", "Elevé"), ("click", "Combo1"),
+        ("key", "ctrl+a"), ("type", "30"), ("click", "Combo4"), ("key", "ctrl+a"), ("type", "20"),
+        ("generate_into_kwrite", told),
+    ]) for state, outcome, closes, told in (
+        ("on", "the box names the text added", True, "en plus à la fin"),
+        ("off", "nothing said", False, None))],
     ("Supprimer, Vider answered No then Yes, then the count no longer matches", "x11", "us", [
         ("click", "Check10"), ("click", "Combo5"),
         ("type", "alice"), ("key", "Return"), ("type", "bob"), ("key", "Return"),
@@ -1301,6 +1333,9 @@ def run_one(program_path, index):
     make_reader(THIEF, STOLEN, "voleur")
     make_programs()
     choose_editor()
+    config = os.environ.get("XDG_CONFIG_HOME", os.path.expanduser("~/.config"))
+    if os.path.exists(os.path.join(config, "kwriterc")):  # a scenario's own KWrite settings
+        os.remove(os.path.join(config, "kwriterc"))
     if d.WAYLAND:
         subprocess.run(["gsettings", "set", MOUSEPAD_FILE, "autosave-timer", "1"], check=True)
         shutil.rmtree(AUTOSAVES, ignore_errors=True)

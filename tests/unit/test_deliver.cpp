@@ -2,6 +2,7 @@
 // keystrokes cannot reach any window, or the keyboard lacks characters (refused before anything
 // starts, or pasted on the user's word). The calls the fakes receive say what happened.
 #include "delivery/Deliver.h"
+#include "delivery/ReadBack.h"
 #include "delivery/Scripts.h"
 #include "fakes/FakePlatform.h"
 
@@ -31,6 +32,7 @@ struct FailureCase {
     bool typed;
     tolvane::platform::Preparation preparation = {};
     std::optional<tolvane::platform::MessageAnswer> pasteAnswer = {}; // asked, and answered so
+    std::optional<tolvane::platform::ShownText> shown = {}; // the target shows, once typed into
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -49,6 +51,7 @@ TEST_P(DeliveryFailures, NothingIsTypedAndTheMessageSaysWhy) {
     if (c.pasteAnswer) {
         fakes.messageBox.answers.push_back(*c.pasteAnswer);
     }
+    fakes.readBack.shown = c.shown;
     DeliveryRequest request;
     request.destination = c.destination;
     request.programPath = c.program;
@@ -57,7 +60,8 @@ TEST_P(DeliveryFailures, NothingIsTypedAndTheMessageSaysWhy) {
     request.count = 2;
 
     const std::optional<std::string> message =
-        Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox});
+        Deliver(request, {fakes.launcher, fakes.injector, fakes.clipboard, fakes.messageBox,
+                          &fakes.readBack});
     if (c.message && c.message->back() == '*') {
         ASSERT_TRUE(message);
         EXPECT_EQ(message->rfind(c.message->substr(0, c.message->size() - 1), 0), 0u) << *message;
@@ -84,8 +88,36 @@ INSTANTIATE_TEST_SUITE_P(
                     "",
                     std::nullopt,
                     {"injector:prepare", "injector:before-launch", "start:editor", "type:editor",
-                     "release:editor"},
+                     "read-back:editor", "release:editor"},
                     true},
+        // Read back once typed: a text changed on arrival is told; one that could not be
+        // read, or not in time, tells nothing of the keys.
+        FailureCase{"editor_changed_on_arrival",
+                    Destination::Notepad,
+                    "",
+                    false,
+                    "",
+                    "Toutes les touches ont été envoyées, mais le texte que montre « editor » *",
+                    {"injector:prepare", "injector:before-launch", "start:editor", "type:editor",
+                     "read-back:editor", "release:editor"},
+                    true,
+                    {},
+                    {},
+                    tolvane::platform::ShownText{tolvane::platform::ShownText::Outcome::Read,
+                                                 U"changed\n\n\n\n\n\n\n\n"}},
+        FailureCase{
+            "program_read_too_late",
+            Destination::OtherProgram,
+            "/opt/reader",
+            false,
+            "",
+            std::nullopt,
+            {"injector:prepare", "injector:before-launch", "start:/opt/reader", "type:/opt/reader",
+             "read-back:/opt/reader", "release:/opt/reader"},
+            true,
+            {},
+            {},
+            tolvane::platform::ShownText{tolvane::platform::ShownText::Outcome::NotChecked, U""}},
         FailureCase{"editor_not_started",
                     Destination::Notepad,
                     "",
@@ -308,6 +340,39 @@ TEST(SpreadsheetDelivery, NoteOncePerWindowAndFieldsAsText) {
             EXPECT_LT(at("injector:prepare"), at("message:")) << c.name;
         }
         EXPECT_NE(fakes.messageBox.calls[0].text.find(c.where), std::string::npos) << c.name;
+    }
+}
+
+// What the target shows, read back after typing, against what was typed: where it differs and
+// how, as the person is told; nothing when they agree or when another field was read.
+TEST(ReadBack, NamesTheLinesColumnsAndKindOfChange) {
+    struct Case {
+        const char* name;
+        std::u32string typed, shown;
+        std::string told;
+    };
+    const Case cases[] = {
+        {"agreement", U"anne\tpw'1\nluc\tpw2\n", U"anne\tpw'1\nluc\tpw2\n", ""},
+        {"quote_made_typographic", U"anne\tp'w\n", U"anne\tp’w\n",
+         "ligne 1, colonne 2 : « ' » devenu « ’ »"},
+        {"capital_put_in", U"pw1\njean\tpw2\n", U"pw1\nJean\tpw2\n",
+         "ligne 2, colonne 1 : une majuscule ajoutée"},
+        {"name_completed", U"Jean\tpw\n", U"Jeanne Martin\tpw\n",
+         "ligne 1, colonne 1 : « ne Martin » en plus"},
+        {"brackets_closed_after_the_last_line", U"a[b\n", U"a[b\n]",
+         "du texte en plus après la dernière ligne : « ] »"},
+        {"brackets_closed_on_the_footer", U"x(\n\nfin", U"x(\n\nfin)",
+         "ligne 3 : « ) » en plus à la fin"},
+        {"character_lost", U"abc\n", U"ac\n", "ligne 1 : un caractère en moins"},
+        {"tab_become_spaces", U"a\tb\n", U"a    b\n",
+         "ligne 1, colonnes 1 et 2 : une tabulation devenue des espaces"},
+        {"another_field_read", U"anne\tpw1\nluc\tpw2\n", U"pw2", ""},
+        {"lines_beyond_named_are_counted", U"a\nb\nc\nd\ne\n", U"A\nB\nC\nD\nE\n",
+         "ligne 1 : une majuscule ajoutée ; ligne 2 : une majuscule ajoutée ; ligne 3 : une "
+         "majuscule ajoutée ; et 2 autres lignes"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(tolvane::delivery::describeDifferences(c.typed, c.shown), c.told) << c.name;
     }
 }
 

@@ -1,0 +1,193 @@
+#include "delivery/ReadBack.h"
+
+#include "platform/Keystrokes.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tolvane::delivery {
+
+namespace {
+
+// How many lines that differ are named; the others are counted.
+constexpr std::size_t kLinesNamed = 3;
+// A changed stretch longer than this is not quoted.
+constexpr std::size_t kQuoted = 12;
+
+std::vector<std::u32string_view> split(std::u32string_view text, char32_t separator) {
+    std::vector<std::u32string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::u32string_view::npos ? end : end - start));
+        if (end == std::u32string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+// The text between quotes, every character that does not show (a Tab, a control) as U+FFFD.
+std::string quoted(std::u32string_view text) {
+    std::u32string shown(text);
+    for (char32_t& c : shown) {
+        if (!platform::mayBeTyped(c) || c == U'\t' || c == U'\n' || c == U'\r') {
+            c = 0xFFFD;
+        }
+    }
+    return "« " + platform::toUtf8(shown) + " »";
+}
+
+// The capital of a Latin letter; the letter itself for any other character.
+char32_t capital(char32_t c) {
+    if ((c >= U'a' && c <= U'z') || (c >= U'à' && c <= U'þ' && c != U'÷')) {
+        return c - 0x20;
+    }
+    return c;
+}
+
+// The field (from 1) of a line in which a position falls.
+std::size_t fieldAt(std::u32string_view line, std::size_t position) {
+    return 1 + static_cast<std::size_t>(
+                   std::count(line.begin(), line.begin() + std::min(position, line.size()), U'\t'));
+}
+
+std::string where(std::size_t line, std::u32string_view typedLine,
+                  const std::vector<std::size_t>& columns) {
+    std::string text = "ligne " + std::to_string(line);
+    if (typedLine.find(U'\t') == std::u32string_view::npos || columns.empty()) {
+        return text;
+    }
+    text += columns.size() > 1 ? ", colonnes " : ", colonne ";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        text += (i == 0                    ? ""
+                 : i + 1 == columns.size() ? " et "
+                                           : ", ") +
+                std::to_string(columns[i]);
+    }
+    return text;
+}
+
+void addColumn(std::vector<std::size_t>& columns, std::size_t column) {
+    if (std::find(columns.begin(), columns.end(), column) == columns.end()) {
+        columns.push_back(column);
+    }
+}
+
+// One line that differs: where, and how.
+std::string lineChange(std::size_t number, std::u32string_view typed, std::u32string_view shown) {
+    std::vector<std::size_t> columns;
+    std::string how;
+    if (typed.size() == shown.size()) {
+        // Characters replaced one for one: each replacement once, or capitals put in.
+        std::vector<std::pair<char32_t, char32_t>> replaced;
+        bool capitals = true;
+        for (std::size_t i = 0; i < typed.size(); ++i) {
+            if (typed[i] == shown[i]) {
+                continue;
+            }
+            addColumn(columns, fieldAt(typed, i));
+            capitals = capitals && capital(typed[i]) == shown[i];
+            const std::pair pair{typed[i], shown[i]};
+            if (std::find(replaced.begin(), replaced.end(), pair) == replaced.end()) {
+                replaced.push_back(pair);
+            }
+        }
+        if (capitals) {
+            how = replaced.size() > 1 ? "des majuscules ajoutées" : "une majuscule ajoutée";
+        } else {
+            for (std::size_t i = 0; i < replaced.size(); ++i) {
+                how += (i ? ", " : "") + quoted(std::u32string_view(&replaced[i].first, 1)) +
+                       " devenu " + quoted(std::u32string_view(&replaced[i].second, 1));
+            }
+        }
+        std::sort(columns.begin(), columns.end());
+        return where(number, typed, columns) + " : " + how;
+    }
+    // Otherwise the stretch between what both begin and end with.
+    std::size_t prefix = 0;
+    while (prefix < typed.size() && prefix < shown.size() && typed[prefix] == shown[prefix]) {
+        ++prefix;
+    }
+    std::size_t suffix = 0;
+    while (suffix < typed.size() - prefix && suffix < shown.size() - prefix &&
+           typed[typed.size() - 1 - suffix] == shown[shown.size() - 1 - suffix]) {
+        ++suffix;
+    }
+    const std::u32string_view was = typed.substr(prefix, typed.size() - prefix - suffix);
+    const std::u32string_view now = shown.substr(prefix, shown.size() - prefix - suffix);
+    addColumn(columns, fieldAt(typed, prefix));
+    addColumn(columns, fieldAt(typed, prefix + was.size()));
+    if (was.empty()) {
+        const bool atEnd = prefix == typed.size();
+        how = now.size() > kQuoted ? "du texte en plus" : quoted(now) + " en plus";
+        how += atEnd ? " à la fin" : "";
+    } else if (now.empty()) {
+        how = was.size() > 1 ? std::to_string(was.size()) + " caractères en moins"
+                             : "un caractère en moins";
+    } else if (was == U"\t" && now.find_first_not_of(U' ') == std::u32string_view::npos) {
+        how = "une tabulation devenue des espaces";
+    } else if (was.size() <= kQuoted && now.size() <= kQuoted) {
+        how = quoted(was) + " devenu " + quoted(now);
+    } else {
+        how = "le texte changé";
+    }
+    return where(number, typed, columns) + " : " + how;
+}
+
+} // namespace
+
+std::string describeDifferences(std::u32string_view typed, std::u32string_view shown) {
+    const std::vector<std::u32string_view> want = split(typed, U'\n');
+    const std::vector<std::u32string_view> got = split(shown, U'\n');
+    if (got.size() < want.size()) {
+        return {};
+    }
+    std::vector<std::string> changes;
+    std::size_t more = 0;
+    const auto differs = [&](std::size_t i) {
+        if (changes.size() < kLinesNamed) {
+            changes.push_back(lineChange(i + 1, want[i], got[i]));
+        } else {
+            ++more;
+        }
+    };
+    // The lines typed up to the last one, which is empty when typing ended with Enter.
+    const std::size_t last = want.size() - 1;
+    for (std::size_t i = 0; i < last; ++i) {
+        if (want[i] != got[i]) {
+            differs(i);
+        }
+    }
+    const bool beyond = got.size() > want.size();
+    if (want[last].empty()) {
+        if (beyond || !got[last].empty()) {
+            const std::u32string_view extra = shown.substr(shown.size() - [&] {
+                std::size_t size = got.size() - 1 - last; // the line breaks
+                for (std::size_t i = last; i < got.size(); ++i) {
+                    size += got[i].size();
+                }
+                return size;
+            }());
+            changes.push_back(std::string("du texte en plus après la dernière ligne") +
+                              (extra.size() <= kQuoted ? " : " + quoted(extra) : ""));
+        }
+    } else {
+        if (want[last] != got[last]) {
+            differs(last);
+        }
+        if (beyond) {
+            changes.push_back("des lignes en plus après la dernière");
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        text += (i ? " ; " : "") + changes[i];
+    }
+    if (more) {
+        text += more > 1 ? " ; et " + std::to_string(more) + " autres lignes"
+                         : std::string(" ; et une autre ligne");
+    }
+    return text;
+}
+
+} // namespace tolvane::delivery

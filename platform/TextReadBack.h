@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/ProgramLauncher.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace tolvane::platform {
+
+// How long reading the text back may take in all.
+inline constexpr std::chrono::milliseconds kReadBackLimit{1000};
+
+// What the started program's window shows of the text typed into it.
+struct ShownText {
+    enum class Outcome {
+        Read,         // text: the whole text of the field that has the focus
+        NothingShown, // the program shows no text field with the focus (a terminal)
+        NotChecked,   // it did not answer in time, or holds far more than was typed
+    };
+    Outcome outcome = Outcome::NothingShown;
+    std::u32string text; // its holder wipes it
+};
+
+// Reads back, once the keys are typed, the text of the field that has the focus in the started
+// program's window, as an assistive technology reads it; no other program's.
+class TextReadBack {
+public:
+    virtual ~TextReadBack() = default;
+    // NAME=value the program is started with, so that it shows its text to assistive
+    // technologies also where none runs.
+    virtual std::vector<std::string> beforeLaunch() { return {}; }
+    // At most about kReadBackLimit, and at most `limit` characters.
+    virtual ShownText read(const LaunchResult& target, std::size_t limit) = 0;
+};
+
+} // namespace tolvane::platform

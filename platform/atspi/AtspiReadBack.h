@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/TextReadBack.h"
+
+#include <QString>
+
+namespace tolvane::platform::atspi {
+
+// Reads the started program's text on the accessibility bus (AT-SPI): among the programs
+// there, the one whose connection belongs to the started process or one it started; in its
+// active window, the editable text that has the focus, where the program shows one that holds
+// several lines (a single-line field of a form holds one field, not what was typed).
+class AtspiReadBack final : public TextReadBack {
+public:
+    ~AtspiReadBack() override;
+    // Qt programs show their widgets on the bus only while an assistive technology runs,
+    // unless told to always.
+    std::vector<std::string> beforeLaunch() override {
+        return {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"};
+    }
+    ShownText read(const LaunchResult& target, std::size_t limit) override;
+
+private:
+    QString connection_; // the accessibility bus, once connected
+};
+
+} // namespace tolvane::platform::atspi

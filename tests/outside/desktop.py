@@ -460,13 +460,14 @@ def applications(name):
     return found
 
 
-def editor_documents(name="kwrite"):
+def editor_documents(name="kwrite", named=True):
     """What each running editor's document holds, read as a screen reader reads it: process id,
-    text. An editor showing no document (a welcome page) gives None."""
+    text. An editor showing no document (a welcome page) gives None. KWrite names its document
+    view; mousepad does not (named=False)."""
     documents = {}
     for pid, app in applications(name):
         texts = [a for a in walk(app) if a.getRoleName() == "text" and
-                 a.getState().contains(pyatspi.STATE_EDITABLE) and a.name]
+                 a.getState().contains(pyatspi.STATE_EDITABLE) and (a.name or not named)]
         documents[pid] = texts[0].queryText().getText(0, -1) if texts else None
     return documents
 

@@ -597,9 +597,11 @@ def calc_processes():
 
 def read_calc_until_stable():
     """Calc on Wayland may leave the keys it was sent waiting until something wakes it (a
-    question through its API does): read until the sheet stays the same."""
+    question through its API does), and the program's window answers while its keys go out:
+    read until the sheet holds something and stays the same."""
     text, stable = read_calc(), 0
-    while stable < 3:
+    deadline = time.monotonic() + 60
+    while stable < 3 or (not text.strip() and time.monotonic() < deadline):
         time.sleep(0.5)
         again = read_calc()
         stable = stable + 1 if again == text else 0

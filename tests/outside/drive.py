@@ -1043,6 +1043,8 @@ PORTAL_SCENARIOS = [
         ("generate", dict(route="kwrite", level="Moyen", length=8, segments=1, rows=3,
                           count_text="3")),
         ("caps_lock_still_on",),
+        # Off again, as its user turns it off: the next scenario may share this desktop.
+        ("key", "Caps_Lock"),
     ]),
     ("fr: Générer and RAZ pressed by a screen reader while the keys go out: one editor, one "
      "generation", "fr", [

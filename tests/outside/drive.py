@@ -1003,6 +1003,18 @@ def into_program(path, route, names=NAMES_SHEET):
     ]
 
 
+def calc_by_keyboard(count):
+    """Elevé, with titles, this many sequences, into Calc through its launcher: by the keyboard
+    alone (Wayland)."""
+    return [
+        ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"),
+        ("combo", "Combo2", "Elevé"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", count),
+        ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
+        ("tabs", "shift+Tab", ["Check10", "Option2"]), ("key", "Down"),
+        ("file_dialog", "calc/localc"),
+    ]
+
+
 def long_delivery(last):
     """100 passwords of 30 characters into the reader."""
     return [
@@ -1287,11 +1299,7 @@ SCENARIOS = [
     # of the program's desktop entry, not by the script's.
     ("Wayland: into LibreOffice Calc through its launcher scripts, by the keyboard alone, every "
      "cell exact", "wayland", "fr", [
-         ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"),
-         ("combo", "Combo2", "Elevé"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "3"),
-         ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
-         ("tabs", "shift+Tab", ["Check10", "Option2"]), ("key", "Down"),
-         ("file_dialog", "calc/localc"),
+         *calc_by_keyboard("3"),
          ("generate", dict(route="calc", level="Elevé", length=8, segments=1, rows=3,
                            count_text="3", titles=ref.TITLES)),
      ]),
@@ -1299,11 +1307,7 @@ SCENARIOS = [
     # a window, only a new window of a name declared for the launcher.
     ("Wayland: into LibreOffice Calc again, the first sheet left open: the second sheet gets "
      "every row", "wayland", "fr", [
-         ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"),
-         ("combo", "Combo2", "Elevé"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "2"),
-         ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
-         ("tabs", "shift+Tab", ["Check10", "Option2"]), ("key", "Down"),
-         ("file_dialog", "calc/localc"),
+         *calc_by_keyboard("2"),
          ("generate", dict(route="calc", level="Elevé", length=8, segments=1, rows=2,
                            count_text="2", titles=ref.TITLES, keep_open=True)),
          ("back_to_the_window",),

@@ -91,6 +91,9 @@ std::string spreadsheetNote(platform::Spreadsheet spreadsheet) {
            where + ".";
 }
 
+std::optional<std::string> toldChanged(const platform::LaunchResult& target,
+                                       std::string& differences);
+
 // Room for what a target may add to the text typed (a bracket closed, a word completed) and
 // still be read back.
 constexpr std::size_t kReadBackRoom = 4096;
@@ -109,6 +112,53 @@ std::optional<std::string> changedOnArrival(const KeystrokeScript& script,
     }
     platform::wipe(typed);
     platform::wipe(shown.text);
+    return toldChanged(target, differences);
+}
+
+// What a spreadsheet shows in the cells typed into, against each field as typed (a field typed
+// as a formula that gives it, or behind the text mark, shows as the field itself).
+std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,
+                                                 const platform::LaunchResult& target,
+                                                 platform::TextReadBack& readBack) {
+    std::size_t size = request.titles ? request.titles->size() + 1 : 0;
+    std::size_t columns = request.titles ? fields(*request.titles).size() : 1;
+    for (const std::u32string& line : request.lines) {
+        size += line.size() + 1;
+        columns = std::max(columns, fields(line).size());
+    }
+    const std::size_t rows = request.lines.size() + (request.titles ? 1 : 0);
+    std::size_t longest = 0;
+    std::u32string typed;
+    typed.reserve(size); // no copy of a password left behind by a buffer outgrown
+    const auto add = [&](std::u32string_view line) {
+        for (std::u32string_view field : fields(line)) {
+            longest = std::max(longest, field.size());
+        }
+        typed += line;
+        typed += U'\n';
+    };
+    if (request.titles) {
+        add(*request.titles);
+    }
+    for (const std::u32string& line : request.lines) {
+        add(line);
+    }
+    platform::ShownCells shown =
+        readBack.readCells(target, rows, columns, 2 * longest + kReadBackRoom);
+    std::string differences;
+    if (shown.outcome == platform::ShownText::Outcome::Read) {
+        differences = describeCellDifferences(typed, shown.cells, columns);
+    }
+    platform::wipe(typed);
+    for (std::u32string& cell : shown.cells) {
+        platform::wipe(cell);
+    }
+    return toldChanged(target, differences);
+}
+
+// The person's message once the target changed what it received; none when it did not.
+std::optional<std::string> toldChanged(const platform::LaunchResult& target,
+                                       std::string& differences) {
     if (differences.empty()) {
         return std::nullopt;
     }
@@ -347,9 +397,16 @@ std::optional<std::string> Deliver(const DeliveryRequest& request, DeliveryServi
     if (!typed.complete) {
         return typed.error;
     }
-    // A spreadsheet's cells are not one text: only a text field that took every line is read.
-    if (services.readBack && spreadsheet == platform::Spreadsheet::None &&
-        seen == platform::Spreadsheet::None) {
+    if (!services.readBack) {
+        return std::nullopt;
+    }
+    // A spreadsheet's cells are not one text: Calc's are read one by one; a text field is
+    // read only where it took every line.
+    if (spreadsheet == platform::Spreadsheet::LibreOffice ||
+        seen == platform::Spreadsheet::LibreOffice) {
+        return cellsChangedOnArrival(request, target, *services.readBack);
+    }
+    if (spreadsheet == platform::Spreadsheet::None && seen == platform::Spreadsheet::None) {
         return changedOnArrival(script, target, *services.readBack);
     }
     return std::nullopt;

@@ -73,9 +73,9 @@ void addColumn(std::vector<std::size_t>& columns, std::size_t column) {
     }
 }
 
-// One line that differs: where, and how.
-std::string lineChange(std::size_t number, std::u32string_view typed, std::u32string_view shown) {
-    std::vector<std::size_t> columns;
+// How a line, or a cell, differs; the fields of a line it changed into `columns`.
+std::string change(std::u32string_view typed, std::u32string_view shown,
+                   std::vector<std::size_t>& columns) {
     std::string how;
     if (typed.size() == shown.size()) {
         // Characters replaced one for one: each replacement once, or capitals put in.
@@ -101,7 +101,7 @@ std::string lineChange(std::size_t number, std::u32string_view typed, std::u32st
             }
         }
         std::sort(columns.begin(), columns.end());
-        return where(number, typed, columns) + " : " + how;
+        return how;
     }
     // Otherwise the stretch between what both begin and end with.
     std::size_t prefix = 0;
@@ -131,7 +131,27 @@ std::string lineChange(std::size_t number, std::u32string_view typed, std::u32st
     } else {
         how = "le texte changé";
     }
+    return how;
+}
+
+// One line that differs: where, and how.
+std::string lineChange(std::size_t number, std::u32string_view typed, std::u32string_view shown) {
+    std::vector<std::size_t> columns;
+    const std::string how = change(typed, shown, columns);
     return where(number, typed, columns) + " : " + how;
+}
+
+std::string joined(const std::vector<std::string>& changes, std::size_t more, const char* one,
+                   const char* others) {
+    std::string text;
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        text += (i ? " ; " : "") + changes[i];
+    }
+    if (more) {
+        text +=
+            more > 1 ? " ; et " + std::to_string(more) + " " + others : std::string(" ; et ") + one;
+    }
+    return text;
 }
 
 } // namespace
@@ -179,15 +199,33 @@ std::string describeDifferences(std::u32string_view typed, std::u32string_view s
             changes.push_back("des lignes en plus après la dernière");
         }
     }
-    std::string text;
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-        text += (i ? " ; " : "") + changes[i];
+    return joined(changes, more, "une autre ligne", "autres lignes");
+}
+
+std::string describeCellDifferences(std::u32string_view typed,
+                                    const std::vector<std::u32string>& cells, std::size_t columns) {
+    std::vector<std::string> changes;
+    std::size_t more = 0;
+    const std::vector<std::u32string_view> lines = split(typed, U'\n');
+    for (std::size_t row = 0; row < lines.size(); ++row) {
+        const std::vector<std::u32string_view> fields = split(lines[row], U'\t');
+        for (std::size_t column = 0; column < columns; ++column) {
+            const std::size_t at = row * columns + column;
+            const std::u32string_view want =
+                column < fields.size() ? fields[column] : std::u32string_view();
+            if (at >= cells.size() || cells[at] == want) {
+                continue;
+            }
+            if (changes.size() == kLinesNamed) {
+                ++more;
+                continue;
+            }
+            std::vector<std::size_t> unused;
+            changes.push_back("ligne " + std::to_string(row + 1) + ", colonne " +
+                              std::to_string(column + 1) + " : " + change(want, cells[at], unused));
+        }
     }
-    if (more) {
-        text += more > 1 ? " ; et " + std::to_string(more) + " autres lignes"
-                         : std::string(" ; et une autre ligne");
-    }
-    return text;
+    return joined(changes, more, "une autre cellule", "autres cellules");
 }
 
 } // namespace tolvane::delivery

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvane::delivery {
 
@@ -11,5 +12,11 @@ namespace tolvane::delivery {
 // text shown holds fewer lines than were typed: it is then another field than the one that took
 // every line (a form whose fields Tab moves between), which tells nothing of the delivery.
 std::string describeDifferences(std::u32string_view typed, std::u32string_view shown);
+
+// The same for the cells of a spreadsheet, from the first typed into: `typed` holds the rows
+// typed, their fields Tab-separated, each row ended by a line break; `cells` what each cell
+// shows, row by row, `columns` to a row. A field left out of a row is an empty cell.
+std::string describeCellDifferences(std::u32string_view typed,
+                                    const std::vector<std::u32string>& cells, std::size_t columns);
 
 } // namespace tolvane::delivery

@@ -23,6 +23,13 @@ struct ShownText {
     std::u32string text; // its holder wipes it
 };
 
+// What the started spreadsheet's sheet shows in the cells typed into, from the first: each
+// cell's text as shown, row by row, `columns` to a row.
+struct ShownCells {
+    ShownText::Outcome outcome = ShownText::Outcome::NothingShown;
+    std::vector<std::u32string> cells; // its holder wipes them
+};
+
 // Reads back, once the keys are typed, the text of the field that has the focus in the started
 // program's window, as an assistive technology reads it; no other program's.
 class TextReadBack {
@@ -33,6 +40,15 @@ public:
     virtual std::vector<std::string> beforeLaunch() { return {}; }
     // At most about kReadBackLimit, and at most `limit` characters.
     virtual ShownText read(const LaunchResult& target, std::size_t limit) = 0;
+    // The cells of the sheet in the started program's window, from the first one, once
+    // `rows` rows of `columns` fields were typed into it from there (the cursor then stands
+    // below the first of them); at most about kReadBackLimit, and at most `limit` characters
+    // a cell. NotChecked when the cursor does not stand there.
+    virtual ShownCells readCells(const LaunchResult& target, std::size_t rows, std::size_t columns,
+                                 std::size_t limit) {
+        (void)target, (void)rows, (void)columns, (void)limit;
+        return {};
+    }
 };
 
 } // namespace tolvane::platform

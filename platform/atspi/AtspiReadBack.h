@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <chrono>
+
 namespace tolvane::platform::atspi {
 
 // Reads the started program's text on the accessibility bus (AT-SPI): among the programs
@@ -19,8 +21,16 @@ public:
         return {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"};
     }
     ShownText read(const LaunchResult& target, std::size_t limit) override;
+    // The sheet is the table that manages its cells (they are never listed, only asked for
+    // by row and column), in the program's active window.
+    ShownCells readCells(const LaunchResult& target, std::size_t rows, std::size_t columns,
+                         std::size_t limit) override;
 
 private:
+    // Whether the accessibility bus is connected to (once, then kept); not when it is not
+    // there or did not answer in time (then `late`).
+    bool connected(std::chrono::steady_clock::time_point deadline, bool& late);
+
     QString connection_; // the accessibility bus, once connected
 };
 

@@ -55,15 +55,15 @@ GNUMERIC_SETTINGS = ("[org/gnome/gnumeric/autocorrect]\ninit-caps=false\nfirst-l
 PAGE = os.path.join(WORK, "page.html")
 
 
-def make_programs():
-    """The spreadsheets as a person starts them, under their own names (which tell the program
-    what they are), with their typing aids off in their test profiles; and a browser on a local
-    page whose text area keeps Tab."""
-    profile = os.path.join(WORK, "calc-profile")
+def calc_profile(name, left_on=()):
+    """A Calc profile with the typing aids off, but those left on; the command that starts Calc
+    with it."""
+    profile = os.path.join(WORK, name)
     items = "".join(
-        f'<item oor:path="/org.openoffice.Office.{group}"><prop oor:name="{name}" '
+        f'<item oor:path="/org.openoffice.Office.{group}"><prop oor:name="{setting}" '
         f'oor:op="fuse"><value>false</value></prop></item>\n'
-        for group, names in CALC_SETTINGS.items() for name in names)
+        for group, names in CALC_SETTINGS.items() for setting in names
+        if setting not in left_on)
     os.makedirs(os.path.join(profile, "user"), exist_ok=True)
     with open(os.path.join(profile, "user", "registrymodifications.xcu"), "w") as f:
         f.write('<?xml version="1.0" encoding="UTF-8"?>\n<oor:items '
@@ -71,8 +71,15 @@ def make_programs():
                 'xmlns:xs="http://www.w3.org/2001/XMLSchema" '
                 'xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">\n'
                 + items + "</oor:items>\n")
-    calc = (f"exec /usr/bin/localc --norestore -env:UserInstallation=file://{profile} "
+    return (f"exec /usr/bin/localc --norestore -env:UserInstallation=file://{profile} "
             f"'--accept=pipe,name={CALC_PIPE};urp;'")
+
+
+def make_programs():
+    """The spreadsheets as a person starts them, under their own names (which tell the program
+    what they are), with their typing aids off in their test profiles (but one Calc that turns
+    ' into ’); and a browser on a local page whose text area keeps Tab."""
+    calc = calc_profile("calc-profile")
     settings = os.path.join(WORK, "glib-2.0", "settings")
     os.makedirs(settings, exist_ok=True)
     with open(os.path.join(settings, "keyfile"), "w") as f:
@@ -80,6 +87,7 @@ def make_programs():
     scripts = {
         "calc/localc": calc,
         "calc-gen/localc": "SAL_USE_VCLPLUGIN=gen " + calc,
+        "calc-quotes/localc": calc_profile("calc-quotes-profile", ["ReplaceSingleQuote"]),
         # A person's own launcher of another name, whose command its text does not spell out:
         # only the window tells it is Calc.
         "tableur/tableur": 'exec "$(dirname "$0")/../calc/localc"',
@@ -539,8 +547,9 @@ def step_generate(run, expect):
         problems, rows = ref.check_editor_document(run.read_editor(window), expect)
     elif route == "kwrite":
         problems, rows = generate_into_kwrite(run, expect)
-    elif route in ("calc", "calc-gen", "tableur", "gnumeric", "page"):
-        problems, rows = ref.check_program_input(generate_into_program(run, route), expect)
+    elif route in ("calc", "calc-gen", "calc-quotes", "tableur", "gnumeric", "page"):
+        problems, rows = ref.check_program_input(
+            generate_into_program(run, route, expect.get("told")), expect)
     elif route == "clipboard":
         press_generate(run)
         run.program.wait_responsive()
@@ -623,9 +632,10 @@ def generate_into_calc_through_the_portal(run):
     return read_calc_until_stable()
 
 
-def generate_into_program(run, route):
+def generate_into_program(run, route, told=None):
     """A spreadsheet (the program's note on what it still changes answered first) or the page:
-    what it holds once the program has typed, rows ended by "\\r"."""
+    what it holds once the program has typed, rows ended by "\\r"; the box that names what the
+    target changed, when one is told."""
     if d.PORTAL:
         return generate_into_calc_through_the_portal(run)
     cls = {"page": "chromium", "gnumeric": "gnumeric"}.get(route, "libreoffice")
@@ -644,6 +654,8 @@ def generate_into_program(run, route):
             b.title == "Tableur" and b.acc.getState().contains(d.pyatspi.STATE_ACTIVE)
             for b in run.program.boxes()), timeout=10)
         step_box(run, "Tableur", "Outils > AutoSaisie", "OK")
+    if told:
+        step_box(run, "Avertissement", told, "OK")
     run.program.wait_responsive()
     step_no_box(run)
     if route == "page":
@@ -652,7 +664,8 @@ def generate_into_program(run, route):
         text = read_gnumeric(window)
     else:
         text = read_calc_until_stable()
-    return text
+    # What the box named, put back: every other cell is exact.
+    return text.replace("’", "'") if told else text
 
 
 # What the program says before the desktop asks, on each desktop.
@@ -1255,6 +1268,16 @@ SCENARIOS = [
         ("LibreOffice Calc, its own X11 backend", "calc-gen/localc", "calc-gen"),
         ("Gnumeric", "gnumeric/gnumeric", "gnumeric"),
         ("a browser's text area that keeps Tab", "page/navigateur", "page"))],
+    # Read back once typed: a Calc that turns ' into ’ changes the name, and the box names
+    # its cell below the titles.
+    ("into LibreOffice Calc turning ' into ’: read back, the box names the cell", "x11", "fr", [
+        ("click", "Check10"), ("click", "Combo5"), *names_typed(["d'Artagnan"]),
+        ("combo", "Combo4", "1"), ("click", "Check9"), ("click", "Option4"),
+        ("file_dialog", "calc-quotes/localc"),
+        ("generate", dict(route="calc-quotes", level="Moyen", length=8, segments=1,
+                          names=["d'Artagnan"], rows=1, count_text="1", titles=ref.TITLES,
+                          told="ligne 2, colonne 1 : « ' » devenu « ’ »")),
+    ]),
     ("into tableur, a launcher of another name that starts LibreOffice Calc, known by its "
      "window: a name longer than a string of a formula among them, every cell exact", "x11", "fr",
      into_program("tableur/tableur", "tableur", NAMES_SHEET[:3] + ["=Luc" + "é\"-" * 400])),

@@ -344,12 +344,14 @@ TEST(SpreadsheetDelivery, NoteOncePerWindowAndFieldsAsText) {
 }
 
 // What the target shows, read back after typing, against what was typed: where it differs and
-// how, as the person is told; nothing when they agree or when another field was read.
+// how, as the person is told; nothing when they agree or when another field was read. With
+// columns, what a spreadsheet's cells show, rows by line and cells by Tab.
 TEST(ReadBack, NamesTheLinesColumnsAndKindOfChange) {
     struct Case {
         const char* name;
         std::u32string typed, shown;
         std::string told;
+        std::size_t columns = 0;
     };
     const Case cases[] = {
         {"agreement", U"anne\tpw'1\nluc\tpw2\n", U"anne\tpw'1\nluc\tpw2\n", ""},
@@ -370,9 +372,24 @@ TEST(ReadBack, NamesTheLinesColumnsAndKindOfChange) {
         {"lines_beyond_named_are_counted", U"a\nb\nc\nd\ne\n", U"A\nB\nC\nD\nE\n",
          "ligne 1 : une majuscule ajoutée ; ligne 2 : une majuscule ajoutée ; ligne 3 : une "
          "majuscule ajoutée ; et 2 autres lignes"},
+        {"cell_quote_made_typographic", U"Utilisateur\tMot de passe\nd'Ar\tp'1\n",
+         U"Utilisateur\tMot de passe\nd’Ar\tp'1", "ligne 2, colonne 1 : « ' » devenu « ’ »", 2},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(tolvane::delivery::describeDifferences(c.typed, c.shown), c.told) << c.name;
+        if (!c.columns) {
+            EXPECT_EQ(tolvane::delivery::describeDifferences(c.typed, c.shown), c.told) << c.name;
+            continue;
+        }
+        std::vector<std::u32string> cells(1);
+        for (char32_t ch : c.shown) {
+            if (ch == U'\n' || ch == U'\t') {
+                cells.emplace_back();
+            } else {
+                cells.back() += ch;
+            }
+        }
+        EXPECT_EQ(tolvane::delivery::describeCellDifferences(c.typed, cells, c.columns), c.told)
+            << c.name;
     }
 }
 

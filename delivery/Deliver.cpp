@@ -48,18 +48,6 @@ std::u32string found(std::u32string_view text, std::u32string_view set) {
     return in;
 }
 
-std::vector<std::u32string_view> fields(std::u32string_view line) {
-    std::vector<std::u32string_view> out;
-    for (std::size_t start = 0;;) {
-        const std::size_t tab = line.find(U'\t', start);
-        out.push_back(line.substr(start, tab == std::u32string_view::npos ? tab : tab - start));
-        if (tab == std::u32string_view::npos) {
-            return out;
-        }
-        start = tab + 1;
-    }
-}
-
 constexpr std::size_t kNamesShown = 3;
 
 // What a spreadsheet still changes in typed text, and where the person turns it off.
@@ -91,87 +79,6 @@ std::string spreadsheetNote(platform::Spreadsheet spreadsheet) {
            where + ".";
 }
 
-std::optional<std::string> toldChanged(const platform::LaunchResult& target,
-                                       std::string& differences);
-
-// Room for what a target may add to the text typed (a bracket closed, a word completed) and
-// still be read back.
-constexpr std::size_t kReadBackRoom = 4096;
-
-// What the target changed of the text typed into it, as the person is told; none when it shows
-// the text typed, or shows none, or could not be read in time (which tells nothing of the keys:
-// every one was sent while the window held the focus).
-std::optional<std::string> changedOnArrival(const KeystrokeScript& script,
-                                            const platform::LaunchResult& target,
-                                            platform::TextReadBack& readBack) {
-    std::u32string typed = typedText(script);
-    platform::ShownText shown = readBack.read(target, 2 * typed.size() + kReadBackRoom);
-    std::string differences;
-    if (shown.outcome == platform::ShownText::Outcome::Read) {
-        differences = describeDifferences(typed, shown.text);
-    }
-    platform::wipe(typed);
-    platform::wipe(shown.text);
-    return toldChanged(target, differences);
-}
-
-// What a spreadsheet shows in the cells typed into, against each field as typed (a field typed
-// as a formula that gives it, or behind the text mark, shows as the field itself).
-std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,
-                                                 const platform::LaunchResult& target,
-                                                 platform::TextReadBack& readBack) {
-    std::size_t size = request.titles ? request.titles->size() + 1 : 0;
-    std::size_t columns = request.titles ? fields(*request.titles).size() : 1;
-    for (const std::u32string& line : request.lines) {
-        size += line.size() + 1;
-        columns = std::max(columns, fields(line).size());
-    }
-    const std::size_t rows = request.lines.size() + (request.titles ? 1 : 0);
-    std::size_t longest = 0;
-    std::u32string typed;
-    typed.reserve(size); // no copy of a password left behind by a buffer outgrown
-    const auto add = [&](std::u32string_view line) {
-        for (std::u32string_view field : fields(line)) {
-            longest = std::max(longest, field.size());
-        }
-        typed += line;
-        typed += U'\n';
-    };
-    if (request.titles) {
-        add(*request.titles);
-    }
-    for (const std::u32string& line : request.lines) {
-        add(line);
-    }
-    platform::ShownCells shown =
-        readBack.readCells(target, rows, columns, 2 * longest + kReadBackRoom);
-    std::string differences;
-    if (shown.outcome == platform::ShownText::Outcome::Read) {
-        differences = describeCellDifferences(typed, shown.cells, columns);
-    }
-    platform::wipe(typed);
-    for (std::u32string& cell : shown.cells) {
-        platform::wipe(cell);
-    }
-    return toldChanged(target, differences);
-}
-
-// The person's message once the target changed what it received; none when it did not.
-std::optional<std::string> toldChanged(const platform::LaunchResult& target,
-                                       std::string& differences) {
-    if (differences.empty()) {
-        return std::nullopt;
-    }
-    std::string message =
-        "Toutes les touches ont été envoyées, mais le texte que montre « " + target.program +
-        " » n'est pas celui qui a été tapé : " + differences +
-        ". Le programme l'a changé en le recevant (correction automatique, complétion, "
-        "parenthèses fermées d'elles-mêmes…) : corrigez le texte reçu, ou désactivez ces aides "
-        "dans ses réglages et recommencez.";
-    platform::wipe(differences); // it may quote a few characters of a password
-    return message;
-}
-
 } // namespace
 
 std::string describeUntypable(const DeliveryRequest& request, std::u32string_view untypable) {
@@ -199,7 +106,7 @@ std::string describeUntypable(const DeliveryRequest& request, std::u32string_vie
     codes.reserve(size);
     std::vector<std::u32string> namesHolding;
     for (const std::u32string& line : request.lines) {
-        const auto f = fields(line);
+        const auto f = splitAt(line, U'\t');
         const std::size_t password = f.size() > 1 ? 1 : 0;
         passwords += f[password];
         for (std::size_t i = password + 1; i < f.size(); ++i) {

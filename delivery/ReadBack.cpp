@@ -1,6 +1,8 @@
 #include "delivery/ReadBack.h"
 
+#include "delivery/Scripts.h"
 #include "platform/Keystrokes.h"
+#include "platform/Wipe.h"
 
 #include <algorithm>
 #include <vector>
@@ -13,18 +15,6 @@ namespace {
 constexpr std::size_t kLinesNamed = 3;
 // A changed stretch longer than this is not quoted.
 constexpr std::size_t kQuoted = 12;
-
-std::vector<std::u32string_view> split(std::u32string_view text, char32_t separator) {
-    std::vector<std::u32string_view> parts;
-    for (std::size_t start = 0;;) {
-        const std::size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::u32string_view::npos ? end : end - start));
-        if (end == std::u32string_view::npos) {
-            return parts;
-        }
-        start = end + 1;
-    }
-}
 
 // The text between quotes, every character that does not show (a Tab, a control) as U+FFFD.
 std::string quoted(std::u32string_view text) {
@@ -154,11 +144,27 @@ std::string joined(const std::vector<std::string>& changes, std::size_t more, co
     return text;
 }
 
+// The person's message once the target changed what it received; none when it did not.
+std::optional<std::string> toldChanged(const platform::LaunchResult& target,
+                                       std::string& differences) {
+    if (differences.empty()) {
+        return std::nullopt;
+    }
+    std::string message =
+        "Toutes les touches ont été envoyées, mais le texte que montre « " + target.program +
+        " » n'est pas celui qui a été tapé : " + differences +
+        ". Le programme l'a changé en le recevant (correction automatique, complétion, "
+        "parenthèses fermées d'elles-mêmes…) : corrigez le texte reçu, ou désactivez ces aides "
+        "dans ses réglages et recommencez.";
+    platform::wipe(differences); // it may quote a few characters of a password
+    return message;
+}
+
 } // namespace
 
 std::string describeDifferences(std::u32string_view typed, std::u32string_view shown) {
-    const std::vector<std::u32string_view> want = split(typed, U'\n');
-    const std::vector<std::u32string_view> got = split(shown, U'\n');
+    const std::vector<std::u32string_view> want = splitAt(typed, U'\n');
+    const std::vector<std::u32string_view> got = splitAt(shown, U'\n');
     if (got.size() < want.size()) {
         return {};
     }
@@ -206,9 +212,9 @@ std::string describeCellDifferences(std::u32string_view typed,
                                     const std::vector<std::u32string>& cells, std::size_t columns) {
     std::vector<std::string> changes;
     std::size_t more = 0;
-    const std::vector<std::u32string_view> lines = split(typed, U'\n');
+    const std::vector<std::u32string_view> lines = splitAt(typed, U'\n');
     for (std::size_t row = 0; row < lines.size(); ++row) {
-        const std::vector<std::u32string_view> fields = split(lines[row], U'\t');
+        const std::vector<std::u32string_view> fields = splitAt(lines[row], U'\t');
         for (std::size_t column = 0; column < columns; ++column) {
             const std::size_t at = row * columns + column;
             const std::u32string_view want =
@@ -226,6 +232,63 @@ std::string describeCellDifferences(std::u32string_view typed,
         }
     }
     return joined(changes, more, "une autre cellule", "autres cellules");
+}
+
+// Room for what a target may add to the text typed (a bracket closed, a word completed) and
+// still be read back.
+constexpr std::size_t kReadBackRoom = 4096;
+
+std::optional<std::string> changedOnArrival(const KeystrokeScript& script,
+                                            const platform::LaunchResult& target,
+                                            platform::TextReadBack& readBack) {
+    std::u32string typed = typedText(script);
+    platform::ShownText shown = readBack.read(target, 2 * typed.size() + kReadBackRoom);
+    std::string differences;
+    if (shown.outcome == platform::ShownText::Outcome::Read) {
+        differences = describeDifferences(typed, shown.text);
+    }
+    platform::wipe(typed);
+    platform::wipe(shown.text);
+    return toldChanged(target, differences);
+}
+
+std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,
+                                                 const platform::LaunchResult& target,
+                                                 platform::TextReadBack& readBack) {
+    std::size_t size = request.titles ? request.titles->size() + 1 : 0;
+    std::size_t columns = request.titles ? splitAt(*request.titles, U'\t').size() : 1;
+    for (const std::u32string& line : request.lines) {
+        size += line.size() + 1;
+        columns = std::max(columns, splitAt(line, U'\t').size());
+    }
+    const std::size_t rows = request.lines.size() + (request.titles ? 1 : 0);
+    std::size_t longest = 0;
+    std::u32string typed;
+    typed.reserve(size); // no copy of a password left behind by a buffer outgrown
+    const auto add = [&](std::u32string_view line) {
+        for (std::u32string_view field : splitAt(line, U'\t')) {
+            longest = std::max(longest, field.size());
+        }
+        typed += line;
+        typed += U'\n';
+    };
+    if (request.titles) {
+        add(*request.titles);
+    }
+    for (const std::u32string& line : request.lines) {
+        add(line);
+    }
+    platform::ShownCells shown =
+        readBack.readCells(target, rows, columns, 2 * longest + kReadBackRoom);
+    std::string differences;
+    if (shown.outcome == platform::ShownText::Outcome::Read) {
+        differences = describeCellDifferences(typed, shown.cells, columns);
+    }
+    platform::wipe(typed);
+    for (std::u32string& cell : shown.cells) {
+        platform::wipe(cell);
+    }
+    return toldChanged(target, differences);
 }
 
 } // namespace tolvane::delivery

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "delivery/Deliver.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,5 +21,18 @@ std::string describeDifferences(std::u32string_view typed, std::u32string_view s
 // shows, row by row, `columns` to a row. A field left out of a row is an empty cell.
 std::string describeCellDifferences(std::u32string_view typed,
                                     const std::vector<std::u32string>& cells, std::size_t columns);
+
+// What the target changed of the text typed into it, as the person is told; none when it shows
+// the text typed, or shows none, or could not be read in time (which tells nothing of the keys:
+// every one was sent while the window held the focus).
+std::optional<std::string> changedOnArrival(const platform::KeystrokeScript& script,
+                                            const platform::LaunchResult& target,
+                                            platform::TextReadBack& readBack);
+
+// What a spreadsheet shows in the cells typed into, against each field as typed (a field typed
+// as a formula that gives it, or behind the text mark, shows as the field itself).
+std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,
+                                                 const platform::LaunchResult& target,
+                                                 platform::TextReadBack& readBack);
 
 } // namespace tolvane::delivery

@@ -199,4 +199,16 @@ std::u32string passwordCharacters() {
     return engine::BuildAlphabet(all) + engine::kSegmentSeparator;
 }
 
+std::vector<std::u32string_view> splitAt(std::u32string_view text, char32_t separator) {
+    std::vector<std::u32string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::u32string_view::npos ? end : end - start));
+        if (end == std::u32string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
 } // namespace tolvane::delivery

@@ -48,6 +48,10 @@ KeystrokeScript otherProgramScript(const std::vector<std::u32string>& lines,
 // text mark itself.
 bool readAsOtherThanText(std::u32string_view field);
 
+// The pieces of a text between separators: a line's fields at Tab, a text's lines at line
+// breaks.
+std::vector<std::u32string_view> splitAt(std::u32string_view text, char32_t separator);
+
 // The clipboard route: one line per row, fields Tab-separated, no banner.
 std::u32string clipboardText(const std::vector<std::u32string>& lines);
 

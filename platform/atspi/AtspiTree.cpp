@@ -1,0 +1,88 @@
+#include "platform/atspi/AtspiTree.h"
+
+#include "platform/Wipe.h"
+#include "platform/linux/Processes.h"
+
+#include <QDBusArgument>
+#include <QDBusVariant>
+
+namespace tolvane::platform::atspi {
+
+bool has(unsigned long long states, State state) {
+    return (states >> state) & 1;
+}
+
+// The text of a QString, its buffer (shared with the reply it came in) overwritten.
+std::u32string takeText(QString& text) {
+    std::u32string out;
+    out.reserve(static_cast<std::size_t>(text.size()));
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        char32_t c = units[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < size && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        }
+        out += c;
+    }
+    wipeBytes(const_cast<QChar*>(text.constData()), static_cast<std::size_t>(size) * sizeof(QChar));
+    return out;
+}
+
+// The started program, among those on the bus: the one whose connection belongs to the
+// started process or one it started.
+std::optional<Object> startedProgram(Reader& reader, pid_t started) {
+    for (const Object& application :
+         reader.children({QStringLiteral("org.a11y.atspi.Registry"),
+                          QStringLiteral("/org/a11y/atspi/accessible/root")})) {
+        const auto pid = reader.processOf(application.bus);
+        if (pid && linux_desktop::descendsFrom(*pid, started)) {
+            return application;
+        }
+    }
+    return std::nullopt;
+}
+
+// Its active window first; all its windows shown when none tells it is active.
+std::deque<Object> windowsOf(Reader& reader, const Object& program) {
+    std::deque<Object> look;
+    for (const Object& window : reader.children(program)) {
+        const auto states = reader.states(window);
+        if (states && has(*states, Active)) {
+            look.push_front(window);
+        } else if (states && has(*states, Showing)) {
+            look.push_back(window);
+        }
+    }
+    return look;
+}
+
+// The whole text of an object into `text`: Read, or NotChecked when it holds more than `limit`
+// characters or did not answer in time.
+ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limit,
+                          std::u32string& text) {
+    const auto count =
+        reader.call(object, QStringLiteral("org.freedesktop.DBus.Properties"),
+                    QStringLiteral("Get"), {kText, QStringLiteral("CharacterCount")});
+    if (!count) {
+        return ShownText::Outcome::NotChecked;
+    }
+    const int characters = count->arguments().at(0).value<QDBusVariant>().variant().toInt();
+    if (characters < 0 || static_cast<std::size_t>(characters) > limit) {
+        return ShownText::Outcome::NotChecked;
+    }
+    auto reply = reader.call(object, kText, QStringLiteral("GetText"), {0, -1});
+    if (!reply) {
+        return ShownText::Outcome::NotChecked;
+    }
+    QVariantList arguments = reply->arguments();
+    reply.reset();
+    QString content = arguments.at(0).toString();
+    arguments.clear();
+    text = takeText(content);
+    return ShownText::Outcome::Read;
+}
+
+} // namespace tolvane::platform::atspi

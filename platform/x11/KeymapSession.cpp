@@ -2,12 +2,14 @@
 
 #include "platform/Wipe.h"
 #include "platform/x11/X11Display.h"
+#include "platform/xkb/Keysyms.h"
 
 #include <X11/Xlib-xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 
 namespace tolvane::platform::x11 {
@@ -65,6 +67,47 @@ int fourLevelType(XkbDescPtr desc, const xkb::ModifierKeys& m) {
         }
     }
     return -1;
+}
+
+// Whether a key (a modifier key the plan presses) is in the live map as it was found: its
+// symbols, types, actions and modifiers, and what the virtual modifiers stand for. None (0): it
+// has nothing to keep.
+bool asFound(XkbDescPtr live, XkbDescPtr found, unsigned kc) {
+    if (kc == 0) {
+        return true;
+    }
+    if (kc < live->min_key_code || kc > live->max_key_code || kc < found->min_key_code ||
+        kc > found->max_key_code) {
+        return false;
+    }
+    const XkbSymMapRec& now = live->map->key_sym_map[kc];
+    const XkbSymMapRec& was = found->map->key_sym_map[kc];
+    const int syms = XkbKeyNumSyms(live, kc);
+    const int actions = XkbKeyNumActions(live, kc);
+    return std::equal(std::begin(now.kt_index), std::end(now.kt_index), was.kt_index) &&
+           now.group_info == was.group_info && now.width == was.width &&
+           syms == XkbKeyNumSyms(found, kc) &&
+           std::equal(XkbKeySymsPtr(live, kc), XkbKeySymsPtr(live, kc) + syms,
+                      XkbKeySymsPtr(found, kc)) &&
+           XkbKeyHasActions(live, kc) == XkbKeyHasActions(found, kc) &&
+           (!XkbKeyHasActions(live, kc) ||
+            (actions == XkbKeyNumActions(found, kc) &&
+             std::memcmp(XkbKeyActionsPtr(live, kc), XkbKeyActionsPtr(found, kc),
+                         static_cast<std::size_t>(actions) * sizeof(XkbAction)) == 0)) &&
+           live->map->modmap[kc] == found->map->modmap[kc] &&
+           live->server->vmodmap[kc] == found->server->vmodmap[kc] &&
+           std::equal(std::begin(live->server->vmods), std::end(live->server->vmods),
+                      found->server->vmods);
+}
+
+// Whether a planned key, pressed with its modifiers in the group, types its character on this
+// map (as Xlib reads it).
+bool types(XkbDescPtr desc, unsigned group, const xkb::PlannedKey& key) {
+    unsigned consumed = 0;
+    KeySym sym = NoSymbol;
+    return XkbTranslateKeyCode(desc, static_cast<KeyCode>(key.press.keycode),
+                               XkbBuildCoreState(key.press.mods, group), &consumed, &sym) &&
+           xkb::characterOf(static_cast<xkb_keysym_t>(sym)) == key.character;
 }
 
 // A copy of the map held characters lent: overwritten before it is freed.
@@ -244,27 +287,24 @@ std::vector<KeyCode> KeymapSession::giveBack(XkbDescPtr live) {
 
 bool KeymapSession::stillTypes(const xkb::PlanSegment& segment,
                                const xkb::ModifierKeys& modifiers) {
-    xcb_connection_t* conn = XGetXCBConnection(d_);
-    std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> fresh(
-        xkb_x11_keymap_new_from_device(context_.get(), conn,
-                                       xkb_x11_get_core_keyboard_device_id(conn),
-                                       XKB_KEYMAP_COMPILE_NO_FLAGS),
-        &xkb_keymap_unref);
+    // Read as Xlib holds it, not compiled anew: the copy holds the characters lent, and is
+    // wiped before it is freed.
     XkbStateRec state{};
-    if (!fresh || XkbGetState(d_, XkbUseCoreKbd, &state) != Success) {
+    if (XkbGetState(d_, XkbUseCoreKbd, &state) != Success || state.group != group_) {
         return false;
     }
-    if (state.group != group_) {
+    DescPtr live(XkbGetMap(d_, XkbAllMapComponentsMask, XkbUseCoreKbd));
+    if (!live || !live->map || !live->server || !live->map->modmap) {
         return false;
     }
-    const xkb::ModifierKeys now = xkb::findModifierKeys(fresh.get());
-    if (now.shiftKeycode != modifiers.shiftKeycode || now.shiftMask != modifiers.shiftMask ||
-        now.level3Keycode != modifiers.level3Keycode || now.level3Mask != modifiers.level3Mask) {
-        return false;
-    }
-    return std::all_of(segment.keys.begin(), segment.keys.end(), [&](const auto& key) {
-        return xkb::translate(fresh.get(), group_, modifiers, {}, key.press) == key.character;
-    });
+    const XkbDescPtr x = live.get();
+    const bool modifiersAsFound = asFound(x, original_.get(), modifiers.shiftKeycode) &&
+                                  asFound(x, original_.get(), modifiers.level3Keycode);
+    const bool typed =
+        modifiersAsFound && std::all_of(segment.keys.begin(), segment.keys.end(),
+                                        [&](const auto& key) { return types(x, group_, key); });
+    wipeSyms(x);
+    return typed;
 }
 
 KeymapSession::~KeymapSession() {

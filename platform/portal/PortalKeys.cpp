@@ -52,11 +52,11 @@ PortalKeyPlan byKeysym(const KeystrokeScript& script) {
     return plan;
 }
 
-// Events of the user's layout: the locks taken off, the presses the caller adds, the locks put
-// back. False, with the error set, when a lock cannot be taken off.
-bool onLayout(const UserKeyboard& keyboard, xkb_keymap* keymap, PortalKeyPlan& plan,
-              const std::function<void(std::vector<PortalKey>&)>& presses) {
-    const xkb::LockKeys locks = xkb::keysClearingLocks(keymap, keyboard.group, keyboard.locked);
+// Events of the user's layout: the locks given taken off, the presses the caller adds, the locks
+// put back. False, with the error set, when a lock cannot be taken off.
+bool onLayout(const UserKeyboard& keyboard, std::uint32_t lockedOff, xkb_keymap* keymap,
+              PortalKeyPlan& plan, const std::function<void(std::vector<PortalKey>&)>& presses) {
+    const xkb::LockKeys locks = xkb::keysClearingLocks(keymap, keyboard.group, lockedOff);
     if (!locks.cleared) {
         plan.error = "Un verrouillage du clavier (majuscules ou niveau) est actif et aucune "
                      "touche de la disposition ne le lève : désactivez-le, puis générez à "
@@ -94,11 +94,26 @@ PortalKeyPlan planPortalKeys(const UserKeyboard& keyboard, const KeystrokeScript
     wipeRecords(plan.keys);
     const ComposePtr compose(xkb::composeTableOfLocale(context.get()), &xkb_compose_table_unref);
     const xkb::ModifierKeys modifiers = xkb::findModifierKeys(keymap.get());
-    xkb::KeyPlan keys =
-        xkb::planKeystrokes(keymap.get(), keyboard.group, modifiers, {}, script, compose.get());
+    // Typed through the locks, which then stay as the person set them however typing ends
+    // (the desktop may end the session before they could be given back); taken off around
+    // the typing only where some character cannot be typed through them.
+    xkb::PlanOptions throughLocks;
+    throughLocks.locked = keyboard.stateKnown ? keyboard.locked : 0;
+    xkb::KeyPlan keys = xkb::planKeystrokes(keymap.get(), keyboard.group, modifiers, {}, script,
+                                            compose.get(), throughLocks);
+    std::uint32_t lockedOff = 0;
+    if (!keys.untypable.empty() && throughLocks.locked) {
+        for (xkb::PlanSegment& segment : keys.segments) {
+            wipeRecords(segment.keys);
+        }
+        wipe(keys.untypable);
+        keys =
+            xkb::planKeystrokes(keymap.get(), keyboard.group, modifiers, {}, script, compose.get());
+        lockedOff = keyboard.locked;
+    }
     plan.untypable = keys.untypable;
     if (plan.untypable.empty()) {
-        onLayout(keyboard, keymap.get(), plan, [&](std::vector<PortalKey>& out) {
+        onLayout(keyboard, lockedOff, keymap.get(), plan, [&](std::vector<PortalKey>& out) {
             const std::pair<std::uint32_t, std::uint32_t> held[] = {
                 {modifiers.shiftMask, modifiers.shiftKeycode},
                 {modifiers.level3Mask, modifiers.level3Keycode}};
@@ -183,7 +198,7 @@ PortalKeyPlan planPasteKeys(const UserKeyboard& keyboard) {
         plan.error = noShortcut;
         return plan;
     }
-    onLayout(keyboard, keymap.get(), plan, [&](std::vector<PortalKey>& out) {
+    onLayout(keyboard, keyboard.locked, keymap.get(), plan, [&](std::vector<PortalKey>& out) {
         out.push_back({false, control - kEvdevOffset, true, true});
         out.push_back({false, v - kEvdevOffset, true, false});
         out.push_back({false, v - kEvdevOffset, false, false});

@@ -47,8 +47,9 @@ struct PortalKeyPlan {
 // With the user's keymap: each character as the keys that type it on the active layout,
 // Shift and AltGr pressed around it, or as a dead key of that layout and the key that
 // completes it through the compose table of the locale, so that the desktop looks nothing up;
-// the characters the layout lacks cannot be typed. Locks that would change what the keys type
-// (Caps Lock) are switched off with their keys first and back on at the end. Without the
+// the characters the layout lacks cannot be typed. The keys are chosen for what they type with
+// the locks told on (Caps Lock), which are left as they are; where some character cannot be
+// typed so, the locks are switched off with their keys first and back on at the end. Without the
 // keymap, or with several layouts of which the active one is not told: one keysym per
 // character, which the desktop looks up itself. With several layouts and the target's unknown:
 // nothing, and layoutUnknown as the error.

@@ -23,8 +23,9 @@ class PortalSession;
 // target starts (where the desktop keeps a layout per window, the one the target's new window
 // gets, or a refusal when it cannot be told): each character is typed with the keys that give
 // it on that layout (Shift and AltGr around it, or a dead key and the key that completes it),
-// locks are taken off for the typing and given back, and a character the layout lacks is
-// reported before anything starts.
+// the keys chosen for what they type with the locks on (which stay as they are, however typing
+// ends; taken off and given back only when a character cannot be typed through them), and a
+// character the layout lacks is reported before anything starts.
 // Without the keymap, one keysym per character, which the desktop looks up itself.
 //
 // The desktop asks the user's permission once per window: the first delivery explains why

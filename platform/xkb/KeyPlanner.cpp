@@ -136,7 +136,8 @@ char32_t translate(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& 
 }
 
 std::u32string typeBack(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
-                        const PlanSegment& segment, xkb_compose_table* compose) {
+                        const PlanSegment& segment, xkb_compose_table* compose,
+                        std::uint32_t locked) {
     std::u32string text;
     ComposeStatePtr state(compose ? xkb_compose_state_new(compose, XKB_COMPOSE_STATE_NO_FLAGS)
                                   : nullptr,
@@ -153,7 +154,7 @@ std::u32string typeBack(xkb_keymap* keymap, std::uint32_t group, const ModifierK
             }
         }
         if (!lent) {
-            xkb_state_update_mask(keys.get(), key.press.mods, 0, 0, 0, 0, group);
+            xkb_state_update_mask(keys.get(), key.press.mods, 0, locked, 0, 0, group);
             sym = xkb_state_key_get_one_sym(keys.get(), key.press.keycode);
         }
         if (dead) {

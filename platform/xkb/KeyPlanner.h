@@ -79,6 +79,10 @@ struct PlanOptions {
     // whose key they may read otherwise is typed on a spare key. Empty: every key is read as
     // planned.
     std::function<bool(const KeyPress&, std::uint32_t keysym)> readsAsPlanned;
+    // Modifiers locked while the keys go (Caps Lock), left as they are: each key is chosen for
+    // what it types with them on, and only where every program reads it so (no case changed
+    // for a lock the key's type ignores).
+    std::uint32_t locked = 0;
 };
 
 // Keys that type a character on a plain, Shift, AltGr or Shift+AltGr level of the group and
@@ -105,10 +109,12 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
 char32_t translate(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
                    const std::vector<SpareBinding>& bindings, const KeyPress& press);
 
-// The text a segment's keys type, dead keys composed through the table: the inverse of the
-// planner, for checking it. A key or sequence that types nothing gives U+FFFD.
+// The text a segment's keys type, dead keys composed through the table, these modifiers
+// locked: the inverse of the planner, for checking it. A key or sequence that types nothing
+// gives U+FFFD.
 std::u32string typeBack(xkb_keymap* keymap, std::uint32_t group, const ModifierKeys& modifiers,
-                        const PlanSegment& segment, xkb_compose_table* compose);
+                        const PlanSegment& segment, xkb_compose_table* compose,
+                        std::uint32_t locked = 0);
 
 // The compose table of the locale the environment names (LC_ALL, LC_CTYPE, LANG), as the
 // programs started from here load it; null when there is none.

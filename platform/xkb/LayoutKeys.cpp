@@ -32,41 +32,58 @@ std::map<xkb_keysym_t, KeyPress> keysymKeys(xkb_keymap* keymap, std::uint32_t gr
                                             const PlanOptions& options) {
     std::map<xkb_keysym_t, KeyPress> keys;
     const std::uint32_t allowed = modifiers.shiftMask | modifiers.level3Mask;
+    const auto consider = [&](xkb_keycode_t kc, std::uint32_t mods, xkb_keysym_t sym) {
+        if ((mods & ~allowed) != 0 || isKeypadSym(sym)) {
+            return;
+        }
+        const bool field = sym == XKB_KEY_Return || sym == XKB_KEY_Tab;
+        if (!field &&
+            ((options.avoidKeysCarryingBindings && carriesBinding(keymap, kc, group)) ||
+             (options.readsAsPlanned && !options.readsAsPlanned(KeyPress{kc, mods}, sym)))) {
+            return;
+        }
+        auto it = keys.find(sym);
+        if (it == keys.end() || cost(mods) < cost(it->second.mods)) {
+            keys[sym] = KeyPress{kc, mods};
+        }
+    };
     const xkb_keycode_t min = xkb_keymap_min_keycode(keymap);
     // Key codes past 255 are found in Wayland keymaps only (media keys): X clients, XWayland's
     // included, cannot receive them.
     const xkb_keycode_t max = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
+    StatePtr locked(options.locked ? xkb_state_new(keymap) : nullptr, &xkb_state_unref);
+    const std::uint32_t held[4] = {0, modifiers.shiftMask, modifiers.level3Mask, allowed};
     for (xkb_keycode_t kc = min; kc <= max; ++kc) {
         if (kc == modifiers.shiftKeycode || kc == modifiers.level3Keycode ||
             group >= xkb_keymap_num_layouts_for_key(keymap, kc)) {
             continue;
         }
+        if (locked) {
+            // What the key types with each set of modifiers held, the locks on.
+            for (std::size_t i = 0; i < 4; ++i) {
+                if (i > 0 && (held[i] == 0 || held[i] == held[i - 1])) {
+                    continue;
+                }
+                xkb_state_update_mask(locked.get(), held[i], 0, options.locked, 0, 0, group);
+                const xkb_keysym_t* syms = nullptr;
+                if (xkb_state_key_get_syms(locked.get(), kc, &syms) == 1 &&
+                    xkb_state_key_get_one_sym(locked.get(), kc) == syms[0]) {
+                    consider(kc, held[i], syms[0]);
+                }
+            }
+            continue;
+        }
         const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, kc, group);
         for (xkb_level_index_t level = 0; level < levels; ++level) {
             const xkb_keysym_t* syms = nullptr;
-            if (xkb_keymap_key_get_syms_by_level(keymap, kc, group, level, &syms) != 1 ||
-                isKeypadSym(syms[0])) {
+            if (xkb_keymap_key_get_syms_by_level(keymap, kc, group, level, &syms) != 1) {
                 continue;
             }
             xkb_mod_mask_t masks[16];
             const std::size_t n =
                 xkb_keymap_key_get_mods_for_level(keymap, kc, group, level, masks, 16);
             for (std::size_t i = 0; i < n; ++i) {
-                const std::uint32_t mods = masks[i];
-                if ((mods & ~allowed) != 0) {
-                    continue;
-                }
-                const bool field = syms[0] == XKB_KEY_Return || syms[0] == XKB_KEY_Tab;
-                if (!field &&
-                    ((options.avoidKeysCarryingBindings && carriesBinding(keymap, kc, group)) ||
-                     (options.readsAsPlanned &&
-                      !options.readsAsPlanned(KeyPress{kc, mods}, syms[0])))) {
-                    continue;
-                }
-                auto it = keys.find(syms[0]);
-                if (it == keys.end() || cost(mods) < cost(it->second.mods)) {
-                    keys[syms[0]] = KeyPress{kc, mods};
-                }
+                consider(kc, masks[i], syms[0]);
             }
         }
     }

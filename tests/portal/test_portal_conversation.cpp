@@ -56,12 +56,12 @@ Calls keys(const std::vector<unsigned>& keysyms, const char* session = "session1
 }
 
 // The keymap a compositor gives for the US layout.
-std::string usKeymap() {
+std::string keymapOf(const char* layout = "us") {
     std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
         xkb_context_new(XKB_CONTEXT_NO_ENVIRONMENT_NAMES), &xkb_context_unref);
-    const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
+    const xkb_rule_names names{"evdev", "pc105", layout, "", ""};
     std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> keymap(
-        xkb_keymap_new_from_names(context.get(), &us, XKB_KEYMAP_COMPILE_NO_FLAGS),
+        xkb_keymap_new_from_names(context.get(), &names, XKB_KEYMAP_COMPILE_NO_FLAGS),
         &xkb_keymap_unref);
     char* text = xkb_keymap_get_as_string(keymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
     const std::string result(text);
@@ -275,16 +275,28 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
          "n'avait pas le focus au lancement de « editeur »",
          {}},
         {"a character no key types", {}, true, true, -1, U"ab\u0008c", "U+0008", {}},
-        // Caps Lock, taken off for the typing, cannot be given back: the person is told.
-        {"the desktop ends the session with Caps Lock taken off",
+        // Caps Lock typed through: the session ended by the desktop leaves it on.
+        {"the desktop ends the session with Caps Lock on",
          {{"close_after_notifications", 4}},
          true,
          true,
          -1,
          U"ab",
+         "mis fin au partage du clavier : la frappe a été interrompue",
+         {code(42, true), code(30, true), code(30, false), code(42, false)},
+         keymapOf(),
+         kCapsLock},
+        // Caps Lock taken off for a letter it would change (ç into Ç), and not given back: the
+        // person is told.
+        {"the desktop ends the session with Caps Lock taken off",
+         {{"close_after_notifications", 4}},
+         true,
+         true,
+         -1,
+         U"çb",
          platform::typing::kKeyboardNotRestored,
-         {code(58, true), code(58, false), code(30, true), code(30, false)},
-         usKeymap(),
+         {code(58, true), code(58, false), code(10, true), code(10, false)},
+         keymapOf("fr"),
          kCapsLock},
         // The release refused: the key is released again at the end.
         {"a key refused among the lock events",
@@ -292,10 +304,10 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
          true,
          true,
          -1,
-         U"ab",
+         U"çb",
          platform::typing::kKeyboardNotRestored,
          {code(58, true), code(58, false)},
-         usKeymap(),
+         keymapOf("fr"),
          kCapsLock},
     };
     for (const Case& c : cases) {
@@ -323,7 +335,7 @@ TEST_F(PortalConversation, OnTheUsersLayoutEachCharacterGoesAsItsKeys) {
     const Calls aB = {code(30, true), code(30, false), code(42, true),
                       code(48, true), code(48, false), code(42, false)};
 
-    auto injector = makeInjector(std::chrono::seconds(20), usKeymap());
+    auto injector = makeInjector(std::chrono::seconds(20), keymapOf());
     const platform::InjectionResult typed = deliver(*injector, script(U"aB"));
     EXPECT_TRUE(typed.complete) << typed.error;
     EXPECT_EQ(calls(), kOpening + aB);
@@ -331,7 +343,7 @@ TEST_F(PortalConversation, OnTheUsersLayoutEachCharacterGoesAsItsKeys) {
     // The window takes the focus back during the Shift of "B": "B" is typed whole, then
     // nothing more.
     configure({});
-    injector = makeInjector(std::chrono::seconds(20), usKeymap());
+    injector = makeInjector(std::chrono::seconds(20), keymapOf());
     focusBackAfterKeys = 3;
     const platform::InjectionResult stopped = deliver(*injector, script(U"aBc"));
     focusBackAfterKeys = -1;

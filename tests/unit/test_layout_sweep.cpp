@@ -206,7 +206,7 @@ TEST(LayoutSweep, DeadKeysCompleteTheLayoutsThatHaveThem) {
     // Layouts whose dead keys give everything the highest level and the fixed texts need.
     const std::vector<std::string> complete{"fr", "fr(oss)", "fr(bepo)", "be", "ch(fr)",
                                             "de", "it",      "es",       "gb", "us(intl)"};
-    std::size_t counts[2][2] = {};
+    std::size_t counts[2][3] = {};
     std::vector<std::string> failed;
     for (const LayoutName& name : layouts) {
         const std::optional<KeymapPtr> keymap = shipped(context.get(), name);
@@ -214,30 +214,38 @@ TEST(LayoutSweep, DeadKeysCompleteTheLayoutsThatHaveThem) {
             continue;
         }
         const ModifierKeys modifiers = findModifierKeys(keymap->get());
+        const std::uint32_t capsLock =
+            1u << xkb_keymap_mod_get_index(keymap->get(), XKB_MOD_NAME_CAPS);
         for (int level = 0; level < 2; ++level) {
             const KeystrokeScript& script = level == 0 ? moyen : eleve;
-            for (int dead = 0; dead < 2; ++dead) {
+            // Single keys; dead keys; dead keys with Caps Lock on, left on.
+            for (int dead = 0; dead < 3; ++dead) {
                 xkb_compose_table* table = dead ? compose.get() : nullptr;
-                const KeyPlan plan = planKeystrokes(keymap->get(), 0, modifiers, {}, script, table);
+                PlanOptions options;
+                options.locked = dead == 2 ? capsLock : 0;
+                const KeyPlan plan =
+                    planKeystrokes(keymap->get(), 0, modifiers, {}, script, table, options);
                 if (!plan.untypable.empty()) {
-                    if (dead && level == 1 &&
+                    if (dead == 1 && level == 1 &&
                         std::count(complete.begin(), complete.end(), describe(name))) {
                         failed.push_back(describe(name) + ": lacks characters");
                     }
                     continue;
                 }
                 ++counts[level][dead];
-                if (typeBack(keymap->get(), 0, modifiers, plan.segments.front(), table) !=
-                    tolvane::delivery::typedText(script)) {
+                if (typeBack(keymap->get(), 0, modifiers, plan.segments.front(), table,
+                             options.locked) != tolvane::delivery::typedText(script)) {
                     failed.push_back(describe(name) + ": the keys do not type the script back");
                 }
             }
         }
     }
     std::printf("layouts typing everything without spare keys:\n"
-                "  Moyen and the fixed texts: %zu with single keys, %zu with dead keys\n"
-                "  Elevé and the fixed texts: %zu with single keys, %zu with dead keys\n",
-                counts[0][0], counts[0][1], counts[1][0], counts[1][1]);
+                "  Moyen and the fixed texts: %zu with single keys, %zu with dead keys, %zu so "
+                "with Caps Lock on\n"
+                "  Elevé and the fixed texts: %zu with single keys, %zu with dead keys, %zu so "
+                "with Caps Lock on\n",
+                counts[0][0], counts[0][1], counts[0][2], counts[1][0], counts[1][1], counts[1][2]);
     // What xkeyboard-config's layouts gave when dead keys were first planned.
     EXPECT_GE(counts[0][1], 233u);
     EXPECT_GE(counts[1][1], 117u);

@@ -112,11 +112,22 @@ INSTANTIATE_TEST_SUITE_P(
                        {"|26+", "26-", "18+", "18-", "|26+", "26-", "42+", "18+", "18-", "42-"},
                        U"",
                        true},
-        // Caps Lock off with its key first, and on again at the end, however typing ends.
+        // Typed through Caps Lock, which stays on however typing ends; taken off first and
+        // put back at the end only when a character would come out changed through it (ç
+        // turned into Ç).
         PortalKeysCase{"us_caps_lock_on",
                        "us",
                        {text(U"aB")},
-                       {"|58+", "58-", "|30+", "30-", "|42+", "48+", "48-", "42-", "|58+", "58-"},
+                       {"|42+", "30+", "30-", "42-", "|48+", "48-"},
+                       U"",
+                       true,
+                       kCapsLock,
+                       0,
+                       true},
+        PortalKeysCase{"fr_caps_lock_on_would_change_a_letter",
+                       "fr",
+                       {text(U"aç")},
+                       {"|58+", "58-", "|16+", "16-", "|10+", "10-", "|58+", "58-"},
                        U"",
                        true,
                        kCapsLock,

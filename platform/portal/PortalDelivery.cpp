@@ -51,8 +51,8 @@ typing::Halt PortalKeystrokeInjector::Delivery::send(std::size_t part) {
 }
 
 // The keys still down are released, and the locks taken off given back, however typing ended;
-// false when the locks could not all be given back (the desktop ended the session, or refused a
-// key while they were being taken off).
+// false when a key could not be released or the locks could not all be given back (the desktop
+// ended the session, or refused a key while they were being taken off).
 bool PortalKeystrokeInjector::Delivery::restore() {
     bool given = true;
     for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
@@ -62,7 +62,7 @@ bool PortalKeystrokeInjector::Delivery::restore() {
     }
     wipeRecords(held_);
     if (sent_ == 0 || plan_.restore.empty()) {
-        return true;
+        return given;
     }
     if (sent_ < plan_.lockEvents || (refused_ && sent_ == plan_.lockEvents)) {
         return false;

@@ -298,6 +298,17 @@ TEST_F(PortalConversation, TypingStopsAtTheFirstSignOfTrouble) {
          {code(58, true), code(58, false), code(10, true), code(10, false)},
          keymapOf("fr"),
          kCapsLock},
+        // Shift down when the desktop ends the session: it cannot be let go of, and the
+        // person is told.
+        {"the desktop ends the session with Shift down",
+         {{"close_after_notifications", 1}},
+         true,
+         true,
+         -1,
+         U"A",
+         platform::typing::kKeyboardNotRestored,
+         {code(42, true)},
+         keymapOf()},
         // The release refused: the key is released again at the end.
         {"a key refused among the lock events",
          {{"refuse_notification", 2}},

@@ -57,8 +57,8 @@ std::string focusGoneAtTheEnd(const std::string& program);
 // The locks taken off for typing could not be given back.
 inline constexpr const char* kAllKeysSent = "Toutes les touches sont parties.";
 inline constexpr const char* kKeyboardNotRestored =
-    "Le clavier n'a pas pu être remis comme avant la frappe (une touche Maj ou AltGr restée "
-    "enfoncée, le verrouillage des majuscules ou du pavé numérique) : appuyez une fois sur Maj "
-    "et sur AltGr, puis vérifiez les verrouillages.";
+    "Le clavier n'a pas pu être remis comme avant la frappe (une touche Maj ou AltGr peut être "
+    "restée enfoncée, le verrouillage des majuscules ou du pavé numérique peut avoir changé) : "
+    "vérifiez-le avant de taper.";
 
 } // namespace tolvane::platform::typing

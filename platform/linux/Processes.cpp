@@ -1,5 +1,6 @@
 #include "platform/linux/Processes.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tolvane::platform::linux_desktop {
@@ -80,6 +83,34 @@ std::string executableOf(pid_t pid) {
     }
     real[n] = 0;
     return real;
+}
+
+std::vector<pid_t> childrenRunning(const std::string& program) {
+    std::vector<pid_t> children;
+    char resolved[PATH_MAX];
+    if (!realpath(program.c_str(), resolved)) {
+        return children;
+    }
+    for (const auto& [pid, started] : runningProcesses()) {
+        if (statOf(pid).parent == getpid() && executableOf(pid) == resolved) {
+            children.push_back(pid);
+        }
+    }
+    return children;
+}
+
+bool collect(pid_t child, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const pid_t done = waitpid(child, nullptr, WNOHANG);
+        if (done == child || (done < 0 && errno != EINTR)) {
+            return true; // collected, or not a child of this process (any more)
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 std::optional<bool> loadsLibrary(pid_t pid, std::string_view prefix) {

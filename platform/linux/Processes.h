@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace tolvane::platform::linux_desktop {
 
@@ -55,6 +56,13 @@ Quiet waitUntilQuiet(pid_t program, std::chrono::milliseconds quiet,
 
 // The resolved path of the process's executable; empty when it cannot be read.
 std::string executableOf(pid_t pid);
+
+// The children of this process that run this program (a path, resolved before comparing).
+std::vector<pid_t> childrenRunning(const std::string& program);
+
+// Collects a child that has ended, or ends within `limit`, so that no entry of it stays in the
+// process table; false when it still runs.
+bool collect(pid_t child, std::chrono::milliseconds limit);
 
 // Whether the process has a shared library whose file name begins so mapped; nothing when its
 // memory map cannot be read.

@@ -59,7 +59,18 @@ PortalKeystrokeInjector::PortalKeystrokeInjector(MessageBox& messages, QDBusConn
 PortalKeystrokeInjector::~PortalKeystrokeInjector() {
     endSession();
     if (relayed_) {
-        QDBusConnection::disconnectFromBus(bus_.name()); // the relay ends with it
+        leaveRelay();
+    }
+}
+
+// The relay ends with its connection; its entry in the process table is collected.
+void PortalKeystrokeInjector::leaveRelay() {
+    const QString name = bus_.name();
+    bus_ = QDBusConnection(QString()); // the last reference: the connection closes now
+    QDBusConnection::disconnectFromBus(name);
+    if (relay_ > 0) {
+        linux_desktop::collect(relay_, std::chrono::seconds(1));
+        relay_ = 0;
     }
 }
 
@@ -132,10 +143,16 @@ typing::Waits PortalKeystrokeInjector::waits() const {
 bool PortalKeystrokeInjector::reachBus() {
     if (!options_.relay.empty() && !(relayed_ && bus_.isConnected())) {
         if (relayed_) { // the relay ended with the bus: a new one
-            QDBusConnection::disconnectFromBus(bus_.name());
+            leaveRelay();
         }
+        const std::vector<pid_t> before = linux_desktop::childrenRunning(options_.relay);
         bus_ = PortalSession::throughRelay(options_.relay);
         relayed_ = true;
+        for (pid_t pid : linux_desktop::childrenRunning(options_.relay)) {
+            if (std::find(before.begin(), before.end(), pid) == before.end()) {
+                relay_ = pid; // the one this connection started
+            }
+        }
     }
     return bus_.isConnected();
 }

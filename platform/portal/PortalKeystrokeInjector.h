@@ -13,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 
 namespace tolvane::platform::portal {
 
@@ -91,6 +92,7 @@ public:
 private:
     // Through the relay when one is given, started once; false when it could not start.
     bool reachBus();
+    void leaveRelay();
     bool ownWindowFocused() const;
     void pumpEvents() const;
     // Waits until done() holds or the time is up; false on time up.
@@ -111,6 +113,7 @@ private:
     QPointer<QWindow> owner_; // the window the session belongs to
     QMetaObject::Connection ownerGone_;
     bool relayed_ = false;  // bus_ is the relay's connection
+    pid_t relay_ = 0;       // the relay's process, collected once it ends
     UserKeyboard keyboard_; // as it was before the launch
     bool focusedAtLaunch_ = false;
     // Keys are being sent: the session the loop uses outlives it, ended only afterwards.

@@ -2,6 +2,7 @@
 // conversation, not the typing, which only a real desktop shows.
 #include "fakes/FakePlatform.h"
 #include "platform/Typing.h"
+#include "platform/linux/Processes.h"
 #include "platform/portal/PortalKeystrokeInjector.h"
 
 #include <QDBusConnection>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <linux/capability.h>
 #include <memory>
 #include <sys/prctl.h>
@@ -386,9 +388,20 @@ TEST_F(PortalConversation, ThePortalKnowsTheProgramThroughItsRelay) {
     EXPECT_NE(unknown.unavailableReason().find("pas pris la demande"), std::string::npos);
     EXPECT_EQ(calls(), Calls{"unknown caller"});
     options.relay = TOLVANE_BUS_RELAY;
-    PortalKeystrokeInjector known(messages, QDBusConnection::sessionBus(), options);
-    known.beforeSecrets();
-    EXPECT_EQ(known.unavailableReason(), "");
+    {
+        PortalKeystrokeInjector known(messages, QDBusConnection::sessionBus(), options);
+        known.beforeSecrets();
+        EXPECT_EQ(known.unavailableReason(), "");
+    }
+    // Ended with its connection, and collected: no child left ended in the process table.
+    for (const auto& [pid, started] : platform::linux_desktop::runningProcesses()) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        const std::string line{std::istreambuf_iterator<char>(stat), {}};
+        const auto name = line.rfind(')');
+        EXPECT_FALSE(platform::linux_desktop::statOf(pid).parent == getpid() &&
+                     name != std::string::npos && line.compare(name, 3, ") Z") == 0)
+            << line;
+    }
     options.relay = "/nonexistent/tolvane-bus-relay";
     PortalKeystrokeInjector relayMissing(messages, QDBusConnection::sessionBus(), options);
     EXPECT_NE(relayMissing.unavailableReason().find("relais"), std::string::npos);

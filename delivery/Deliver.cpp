@@ -52,24 +52,7 @@ constexpr std::size_t kNamesShown = 3;
 
 // What a spreadsheet still changes in typed text, and where the person turns it off.
 std::string spreadsheetNote(platform::Spreadsheet spreadsheet) {
-    using platform::Spreadsheet;
-    const std::string libreOffice =
-        "LibreOffice Calc : Outils > Options d'AutoCorrection (onglets « Options » et "
-        "« Options linguistiques ») et Outils > AutoSaisie";
-    const std::string gnumeric = "Gnumeric : Outils > Correction automatique et Affichage > "
-                                 "Propriétés de la vue (« Complétion automatique »)";
-    std::string where;
-    switch (spreadsheet) {
-    case Spreadsheet::LibreOffice:
-        where = libreOffice;
-        break;
-    case Spreadsheet::Gnumeric:
-        where = gnumeric;
-        break;
-    default:
-        where = libreOffice + " ; " + gnumeric;
-        break;
-    }
+    const std::string where = spreadsheetSettings(spreadsheet);
     return "Le programme choisi est un tableur. Les champs qu'il lirait comme une formule ou un "
            "nombre (un mot de passe qui commence par « + » ou « = », un code tout en chiffres) "
            "y sont tapés de façon qu'il les garde comme du texte. Mais sa correction "

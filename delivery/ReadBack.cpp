@@ -145,8 +145,9 @@ std::string joined(const std::vector<std::string>& changes, std::size_t more, co
 }
 
 // The person's message once the target changed what it received; none when it did not.
+// `settings`: where the target's aids are turned off, when known.
 std::optional<std::string> toldChanged(const platform::LaunchResult& target,
-                                       std::string& differences) {
+                                       std::string& differences, const std::string& settings = {}) {
     if (differences.empty()) {
         return std::nullopt;
     }
@@ -155,7 +156,8 @@ std::optional<std::string> toldChanged(const platform::LaunchResult& target,
         " » n'est pas celui qui a été tapé : " + differences +
         ". Le programme l'a changé en le recevant (correction automatique, complétion, "
         "parenthèses fermées d'elles-mêmes…) : corrigez le texte reçu, ou désactivez ces aides "
-        "dans ses réglages et recommencez.";
+        "dans ses réglages" +
+        (settings.empty() ? std::string() : " (" + settings + ")") + " et recommencez.";
     platform::wipe(differences); // it may quote a few characters of a password
     return message;
 }
@@ -288,7 +290,26 @@ std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,
     for (std::u32string& cell : shown.cells) {
         platform::wipe(cell);
     }
-    return toldChanged(target, differences);
+    // Only LibreOffice Calc shows its cells to assistive technologies.
+    return toldChanged(target, differences,
+                       spreadsheetSettings(platform::Spreadsheet::LibreOffice));
+}
+
+std::string spreadsheetSettings(platform::Spreadsheet spreadsheet) {
+    using platform::Spreadsheet;
+    const std::string libreOffice =
+        "LibreOffice Calc : Outils > Options d'AutoCorrection (onglets « Options » et "
+        "« Options linguistiques ») et Outils > AutoSaisie";
+    const std::string gnumeric = "Gnumeric : Outils > Correction automatique et Affichage > "
+                                 "Propriétés de la vue (« Complétion automatique »)";
+    switch (spreadsheet) {
+    case Spreadsheet::LibreOffice:
+        return libreOffice;
+    case Spreadsheet::Gnumeric:
+        return gnumeric;
+    default:
+        return libreOffice + " ; " + gnumeric;
+    }
 }
 
 } // namespace tolvane::delivery

@@ -35,4 +35,8 @@ std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,
                                                  const platform::LaunchResult& target,
                                                  platform::TextReadBack& readBack);
 
+// Where a spreadsheet's automatic correction and completion are turned off, in its menus;
+// both spreadsheets' when not known which.
+std::string spreadsheetSettings(platform::Spreadsheet spreadsheet);
+
 } // namespace tolvane::delivery

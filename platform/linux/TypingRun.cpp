@@ -16,8 +16,9 @@ using linux_desktop::stopRequested;
 // Processor time (clock ticks of 10 ms) a near-idle program uses between two looks.
 constexpr unsigned long long kBusyTicks = 2;
 // How long a window already there at the first look is watched, and what its program may use
-// meanwhile in all, before it counts as waiting idle.
-constexpr auto kGlance = std::chrono::milliseconds(200);
+// meanwhile in all, before it counts as waiting idle: from that look to the next. A program
+// still loading uses more than that in any such while; one that waits uses nothing.
+constexpr auto kGlance = kLookEvery;
 constexpr unsigned long long kIdleTicks = 1;
 // After the last key: how long the program stays quiet once it has read them.
 constexpr auto kQuietAfterKeys = std::chrono::milliseconds(300);

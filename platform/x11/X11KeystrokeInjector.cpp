@@ -41,7 +41,8 @@ bool alive(pid_t pid) {
     return pid > 0 && !linux_desktop::childHasExited(pid);
 }
 
-// Keys sent under one server grab: a line, or this many.
+// Keys sent under one server grab, the window checked before them: whole lines up to this many,
+// or this many of a longer line (a few milliseconds of the server's time).
 constexpr std::size_t kChunk = 256;
 constexpr int kPauseBetweenGrabsUs = 300;
 // Key requests sent at once: far below the smallest request buffer Xlib allows (2,048 bytes),
@@ -80,8 +81,8 @@ xkb::KeyPlan planOn(const KeymapSession& keymap, const xkb::ModifierKeys& modifi
 using Press = decltype(xkb::PlannedKey::press);
 
 // A delivery on this display: the window found by its process, its readiness told by a ping
-// it answers once it reads its events again; the keys sent with XTest a line at a time under a
-// server grab, after checking that the window still holds the focus.
+// it answers once it reads its events again; the keys sent with XTest a few lines at a time under
+// a server grab, after checking that the window still holds the focus.
 class Delivery final : public typing::Desktop {
 public:
     Delivery(const LaunchResult& target, const typing::Waits& waits, KeystrokeInjector& injector,
@@ -149,7 +150,7 @@ public:
     }
 
 private:
-    // Keys sent under one grab: a line of a plan segment, or kChunk keys of it.
+    // Keys sent under one grab: whole lines of a plan segment, or kChunk keys of one.
     struct Part {
         std::size_t segment, begin, end;
     };
@@ -192,7 +193,13 @@ Preparation Delivery::plan(const KeystrokeScript& script) {
             if (end < keys.size() && end - begin < kChunk) {
                 ++end; // the Enter that ends the line
             }
-            parts_.push_back({s, begin, end});
+            // A whole line joins the part before it, itself whole lines, while they fit.
+            if (!parts_.empty() && parts_.back().segment == s && keys[begin - 1].endsLine &&
+                end - parts_.back().begin <= kChunk) {
+                parts_.back().end = end;
+            } else {
+                parts_.push_back({s, begin, end});
+            }
             begin = end;
         }
     }
@@ -217,7 +224,8 @@ void Delivery::hold(std::uint32_t mods) {
     }
 }
 
-// Every key pressed is released before the request buffer goes to the server. A key pressed
+// Every key pressed is released before the request buffer goes to the server, past half of it
+// where no modifier held would be held again at once. A key pressed
 // again right after its release, with the same modifiers held, goes in the next batch, at a
 // later server time: clients that read a release followed at once by a press of the same key in
 // the same state, at the same time, as auto-repeat (LibreOffice's own X11 backend) would take
@@ -229,7 +237,9 @@ void Delivery::typeKey(const Press& press) {
         press.mods & ((modifiers_.shiftKeycode ? modifiers_.shiftMask : 0) |
                       (modifiers_.level3Keycode ? modifiers_.level3Mask : 0));
     const bool again = press.keycode == lastKey_ && wanted == held_;
-    if (again || keyboard_->unflushed() + kLongestPressBytes > kFlushBytes) {
+    const std::size_t queued = keyboard_->unflushed();
+    if (again || queued + kLongestPressBytes > kFlushBytes ||
+        (queued > kFlushBytes / 2 && (held_ & wanted) == 0)) {
         hold(0);
         keyboard_->flush(again);
     }

@@ -12,7 +12,7 @@ namespace tolvane::platform::x11 {
 
 // Types into the window of the program just started, through XTest, and nowhere else:
 // it waits (bounded) for that window, activates it, and types only while it holds the focus,
-// checking again at every line. Characters the layout lacks are lent spare keycodes, all in
+// checking again every few lines. Characters the layout lacks are lent spare keycodes, all in
 // one keymap change; the keymap, the locks and the keys are left exactly as they were.
 class X11KeystrokeInjector final : public KeystrokeInjector {
 public:

@@ -61,14 +61,16 @@ KeyPlan planKeystrokes(xkb_keymap* keymap, std::uint32_t group, const ModifierKe
             newSegment();
             lent.clear();
         }
+        // Every spare key's plain level first, then their Shift levels, then AltGr: a character
+        // on a plain level costs no modifier press and release around it.
         const std::size_t slot = lent.size();
-        const std::size_t spare = slot / levelsPerSpare;
-        const std::size_t level = slot % levelsPerSpare;
+        const std::size_t spare = slot % spareKeycodes.size();
+        const std::size_t level = slot / spareKeycodes.size();
         auto& bindings = plan.segments.back().bindings;
         if (level == 0) {
             bindings.push_back(SpareBinding{spareKeycodes[spare], {0, 0, 0, 0}});
         }
-        bindings.back().keysyms[level] = keysymFor(c);
+        bindings[spare].keysyms[level] = keysymFor(c);
         const KeyPress press{spareKeycodes[spare], levelMods[level]};
         lent[c] = press;
         return press;

@@ -120,14 +120,14 @@ TEST(Processes, AWindowIsReadyOnceItAndItsProgramAreQuiet) {
     };
     const Case cases[] = {
         {"there and idle at the first look: a glance", [&](int) { return sight(true, false, 7); },
-         4},
+         1},
         {"coming up at the third look", [&](int i) { return sight(i >= 2, i == 2, 0); }, 18},
         {"there, its program using a little now and then",
-         [&](int i) { return sight(true, false, i >= 2 ? 2 : 0); }, 16},
+         [&](int i) { return sight(true, false, i >= 1 ? 2 : 0); }, 16},
         {"there, busy until the tenth look",
          [&](int i) { return sight(true, false, 3ull * std::min(i, 10)); }, 26},
-        {"there, retitled at the third look", [&](int i) { return sight(true, i == 2, 0); }, 18},
-        {"gone for one look", [&](int i) { return sight(i != 3, false, 0); }, 19},
+        {"there, retitled at the second look", [&](int i) { return sight(true, i == 1, 0); }, 17},
+        {"gone for the second look", [&](int i) { return sight(i != 1, false, 0); }, 17},
     };
     for (const Case& c : cases) {
         typing::Readiness readiness(typing::kSettled);

@@ -157,6 +157,11 @@ std::string joined(const std::vector<std::string>& changes, std::size_t more, co
 } // namespace
 
 std::string describeDifferences(std::u32string_view typed, std::u32string_view shown) {
+    // One line break more at the very end changes no line (Chromium shows one after a text
+    // area's last line break).
+    if (typed.ends_with(U'\n') && shown.ends_with(U"\n\n")) {
+        shown.remove_suffix(1);
+    }
     const std::vector<std::u32string_view> want = split(typed, U'\n');
     const std::vector<std::u32string_view> got = split(shown, U'\n');
     if (got.size() < want.size()) {

@@ -23,12 +23,20 @@ using Clock = std::chrono::steady_clock;
 const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
 const QString kText = QStringLiteral("org.a11y.atspi.Text");
 const QString kTable = QStringLiteral("org.a11y.atspi.Table");
+const QString kCollection = QStringLiteral("org.a11y.atspi.Collection");
+// What a reference to no object names.
+const QString kNoObject = QStringLiteral("/org/a11y/atspi/null");
 
-// The roles an accessible object reports that the search of a sheet uses.
+// The roles an accessible object reports that the searches use.
 enum Role : uint {
+    Menu = 33,
     MenuBar = 34,
+    PageTabList = 38,
+    PopupMenu = 41,
+    StatusBar = 54,
     Table = 55,
     ToolBar = 63,
+    DocumentWeb = 95,
 };
 
 // The states an accessible object reports (bits of two 32-bit words).
@@ -45,6 +53,11 @@ enum State {
 // How many objects of the program are looked at, at most: its windows' controls, never the
 // cells of a table (those manage their descendants).
 constexpr int kObjectsLooked = 4000;
+
+// A collection's match rule (AT-SPI): states, then attributes, roles and interfaces, each with
+// how they match; whether it is inverted.
+constexpr int kMatchAll = 1;
+constexpr uint kSortCanonical = 1;
 
 struct Object {
     QString bus;
@@ -76,12 +89,14 @@ public:
     }
 
     std::vector<Object> children(const Object& object) {
-        std::vector<Object> out;
         const auto reply = call(object, kAccessible, QStringLiteral("GetChildren"));
-        if (!reply) {
-            return out;
-        }
-        const QDBusArgument list = reply->arguments().at(0).value<QDBusArgument>();
+        return reply ? references(*reply) : std::vector<Object>{};
+    }
+
+    // The objects a reply names (an array of references: bus name and path).
+    static std::vector<Object> references(const QDBusMessage& reply) {
+        std::vector<Object> out;
+        const QDBusArgument list = reply.arguments().at(0).value<QDBusArgument>();
         list.beginArray();
         while (!list.atEnd()) {
             Object child;
@@ -162,7 +177,12 @@ bool has(unsigned long long states, State state) {
     return (states >> state) & 1;
 }
 
-// The text of a QString, its buffer (shared with the reply it came in) overwritten.
+// Where an object is embedded in a text, AT-SPI shows this character: nothing typed (Chromium
+// ends a text area's last line break with one).
+constexpr char32_t kEmbeddedObject = 0xFFFC;
+
+// The text of a QString, its buffer (shared with the reply it came in) overwritten; embedded
+// objects left out.
 std::u32string takeText(QString& text) {
     std::u32string out;
     out.reserve(static_cast<std::size_t>(text.size()));
@@ -175,7 +195,9 @@ std::u32string takeText(QString& text) {
             c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
         }
-        out += c;
+        if (c != kEmbeddedObject) {
+            out += c;
+        }
     }
     wipeBytes(const_cast<QChar*>(text.constData()), static_cast<std::size_t>(size) * sizeof(QChar));
     return out;
@@ -233,6 +255,70 @@ ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limi
     arguments.clear();
     text = takeText(content);
     return ShownText::Outcome::Read;
+}
+
+// Where a search for the focused field does not go: what manages its descendants (a sheet's
+// cells), what is not shown, menus, tool bars (a browser's address bar), tab lists, status bars.
+bool leftAside(unsigned long long states, uint role) {
+    return has(states, ManagesDescendants) || !has(states, Showing) || role == Menu ||
+           role == MenuBar || role == PopupMenu || role == ToolBar || role == PageTabList ||
+           role == StatusBar;
+}
+
+// The field that has the focus: which it is, whether it holds several lines and then how many
+// characters.
+FocusedField fieldOf(Reader& reader, const Object& object, unsigned long long states) {
+    FocusedField field;
+    field.shown = FocusedField::Shown::Field;
+    field.id = (object.bus + object.path).toStdString();
+    if (has(states, MultiLine)) {
+        const auto count =
+            reader.call(object, QStringLiteral("org.freedesktop.DBus.Properties"),
+                        QStringLiteral("Get"), {kText, QStringLiteral("CharacterCount")});
+        const int characters =
+            count ? count->arguments().at(0).value<QDBusVariant>().variant().toInt() : -1;
+        field.multiLine = characters >= 0;
+        field.characters = static_cast<std::size_t>(std::max(characters, 0));
+    }
+    return field;
+}
+
+// The field that has the focus in a page. A page's program searches it itself (its Collection);
+// one that cannot is looked through, object by object.
+std::optional<FocusedField> focusedFieldIn(Reader& reader, const Object& page) {
+    const unsigned long long wanted = (1ull << Focused) | (1ull << Editable);
+    QDBusArgument rule;
+    rule.beginStructure();
+    rule << QList<int>{static_cast<int>(wanted & 0xffffffffu), static_cast<int>(wanted >> 32)}
+         << kMatchAll << QMap<QString, QString>{} << kMatchAll << QList<int>{} << kMatchAll
+         << QStringList{} << kMatchAll << false;
+    rule.endStructure();
+    if (const auto reply = reader.call(page, kCollection, QStringLiteral("GetMatches"),
+                                       {QVariant::fromValue(rule), kSortCanonical, 1, true})) {
+        for (const Object& found : Reader::references(*reply)) {
+            if (const auto states = reader.states(found)) {
+                return fieldOf(reader, found, *states);
+            }
+        }
+        return std::nullopt;
+    }
+    const std::vector<Object> content = reader.children(page);
+    std::deque<Object> look(content.begin(), content.end());
+    for (int looked = 0; !look.empty() && looked < kObjectsLooked && !reader.late(); ++looked) {
+        const Object object = std::move(look.front());
+        look.pop_front();
+        const auto states = reader.states(object);
+        if (!states || has(*states, Defunct) || has(*states, ManagesDescendants)) {
+            continue;
+        }
+        if (has(*states, Focused) && has(*states, Editable)) {
+            return fieldOf(reader, object, *states);
+        }
+        for (Object& child : reader.children(object)) {
+            look.push_back(std::move(child));
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -310,6 +396,73 @@ ShownText AtspiReadBack::read(const LaunchResult& target, std::size_t limit) {
         }
     }
     return timedOut(reader);
+}
+
+FocusedField AtspiReadBack::focusedField(const LaunchResult& target) {
+    const Clock::time_point deadline = Clock::now() + kFieldLookLimit;
+    FocusedField field;
+    bool late = false;
+    if (target.pid <= 0 || !connected(deadline, late)) {
+        return field;
+    }
+    Reader reader(QDBusConnection(connection_), deadline);
+    const std::optional<Object> program = startedProgram(reader, target.pid);
+    if (!program) {
+        return field;
+    }
+    const std::deque<Object> windows = windowsOf(reader, *program);
+    // A window whose content is not there yet, or a page: what the keys are for is not shown
+    // yet.
+    bool unshown = false;
+    std::vector<Object> pages;
+    std::optional<FocusedField> focused; // a field outside pages
+    std::deque<Object> look;
+    for (const Object& window : windows) {
+        // Chromium shows its windows' content, pages included, once an assistive technology
+        // asks for an object's attributes, as screen readers do.
+        reader.call(window, kAccessible, QStringLiteral("GetAttributes"));
+        const std::vector<Object> content = reader.children(window);
+        unshown = unshown || std::all_of(content.begin(), content.end(),
+                                         [](const Object& o) { return o.path == kNoObject; });
+        look.insert(look.end(), content.begin(), content.end());
+    }
+    for (int looked = 0; !look.empty() && looked < kObjectsLooked && !reader.late(); ++looked) {
+        const Object object = std::move(look.front());
+        look.pop_front();
+        if (object.path == kNoObject) {
+            continue;
+        }
+        const auto states = reader.states(object);
+        const auto role = states ? reader.role(object) : std::nullopt;
+        if (!states || !role || has(*states, Defunct) || leftAside(*states, *role)) {
+            continue;
+        }
+        if (*role == DocumentWeb) {
+            pages.push_back(object);
+            continue;
+        }
+        if (!focused && has(*states, Focused) && has(*states, Editable)) {
+            focused = fieldOf(reader, object, *states);
+        }
+        for (Object& child : reader.children(object)) {
+            look.push_back(std::move(child));
+        }
+    }
+    // Where a page shows, the keys are for its field: one elsewhere (a search box of the
+    // browser's own) is not typed into.
+    for (const Object& page : pages) {
+        if (std::optional<FocusedField> inPage = focusedFieldIn(reader, page)) {
+            return *inPage;
+        }
+    }
+    if (!pages.empty() || unshown) {
+        field.shown = FocusedField::Shown::Waiting;
+    } else if (focused) {
+        return *focused;
+    } else if (!windows.empty() && !reader.late()) {
+        field.shown = FocusedField::Shown::Other;
+    }
+    return field;
 }
 
 ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows,

@@ -368,7 +368,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     wipe(firstKeymap_);
     Delivery delivery(target, std::move(session_), std::move(focus_), alphabet_,
                       [this] { meanwhile(); });
-    return typing::run(delivery, script, choose);
+    return typing::run(delivery, script, choose, readBack());
 }
 
 } // namespace tolvane::platform::wayland

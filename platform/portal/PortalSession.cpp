@@ -189,40 +189,20 @@ std::string PortalSession::open() {
     return {};
 }
 
-QDBusMessage PortalSession::notification(const PortalKey& key) const {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop,
-                                       key.keysym ? QStringLiteral("NotifyKeyboardKeysym")
-                                                  : QStringLiteral("NotifyKeyboardKeycode"));
+bool PortalSession::notify(const QString& method, std::uint32_t value, std::uint32_t state) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, kRemoteDesktop, method);
     message.setArguments({QVariant::fromValue(QDBusObjectPath(handle_)), QVariantMap(),
-                          static_cast<int>(key.value), static_cast<uint>(key.down ? 1 : 0)});
-    return message;
+                          static_cast<int>(value), static_cast<uint>(state)});
+    return call(message).type() == QDBusMessage::ReplyMessage;
 }
 
 bool PortalSession::send(const PortalKey& key) {
-    return isOpen() && call(notification(key)).type() == QDBusMessage::ReplyMessage;
-}
-
-std::vector<bool> PortalSession::send(std::span<const PortalKey> keys) {
-    std::vector<bool> taken(keys.size(), false);
     if (!isOpen()) {
-        return taken;
+        return false;
     }
-    std::vector<QDBusPendingCall> pending;
-    pending.reserve(keys.size());
-    for (const PortalKey& key : keys) {
-        pending.push_back(bus_.asyncCall(notification(key), milliseconds(timeouts_.call)));
-    }
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-        if (!pending[i].isFinished()) {
-            QDBusPendingCallWatcher watcher(pending[i]);
-            QEventLoop loop;
-            connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
-        }
-        taken[i] = pending[i].reply().type() == QDBusMessage::ReplyMessage;
-    }
-    return taken;
+    return notify(key.keysym ? QStringLiteral("NotifyKeyboardKeysym")
+                             : QStringLiteral("NotifyKeyboardKeycode"),
+                  key.value, key.down ? 1 : 0);
 }
 
 void PortalSession::close() {

@@ -11,9 +11,7 @@
 
 #include <chrono>
 #include <optional>
-#include <span>
 #include <string>
-#include <vector>
 
 namespace tolvane::platform::portal {
 
@@ -57,10 +55,6 @@ public:
     // Presses or releases a key of the user's layout (evdev code) or a keysym. False when the
     // portal did not take it.
     bool send(const PortalKey& key);
-    // The keys given, each sent without waiting for the portal's answer to the one before, so
-    // that a key's release follows its press at once (a client repeats a key whose release
-    // comes late); whether the portal took each.
-    std::vector<bool> send(std::span<const PortalKey> keys);
     void close();
 
 private slots:
@@ -73,7 +67,7 @@ private:
                                   QVariantMap options);
     // Sends a call and waits for its reply, the window's events going on without its input.
     QDBusMessage call(const QDBusMessage& message);
-    QDBusMessage notification(const PortalKey& key) const;
+    bool notify(const QString& method, std::uint32_t value, std::uint32_t state);
 
     QDBusConnection bus_;
     Timeouts timeouts_;

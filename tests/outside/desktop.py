@@ -346,16 +346,17 @@ _LEVELS = re.compile(r"\[\s*([^\]]*?)\s*\]")
 
 
 def spelled(keymap_text):
-    """The characters of a keymap's keys, first level, in the order of their key codes."""
+    """The characters of a keymap's keys, every level, in the order the keymap lists them."""
     out = []
     for body in _KEY.findall(keymap_text):
         for levels in _LEVELS.findall(body):
             if re.fullmatch(r"Group\d+", levels):  # symbols[Group1]= [ ... ]
                 continue
-            name = levels.split(",")[0].strip()
-            code = _xkb.xkb_keysym_to_utf32(_xkb.xkb_keysym_from_name(name.encode(), 0))
-            if code:
-                out.append(chr(code))
+            for name in levels.split(","):
+                code = _xkb.xkb_keysym_to_utf32(
+                    _xkb.xkb_keysym_from_name(name.strip().encode(), 0))
+                if code:
+                    out.append(chr(code))
             break
     return "".join(out)
 

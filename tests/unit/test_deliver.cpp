@@ -369,6 +369,7 @@ TEST(ReadBack, NamesTheLinesColumnsAndKindOfChange) {
         {"tab_become_spaces", U"a\tb\n", U"a    b\n",
          "ligne 1, colonnes 1 et 2 : une tabulation devenue des espaces"},
         {"another_field_read", U"anne\tpw1\nluc\tpw2\n", U"pw2", ""},
+        {"one_line_break_more_at_the_very_end", U"anne\tpw1\n", U"anne\tpw1\n\n", ""},
         {"lines_beyond_named_are_counted", U"a\nb\nc\nd\ne\n", U"A\nB\nC\nD\nE\n",
          "ligne 1 : une majuscule ajoutée ; ligne 2 : une majuscule ajoutée ; ligne 3 : une "
          "majuscule ajoutée ; et 2 autres lignes"},

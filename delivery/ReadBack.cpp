@@ -162,6 +162,25 @@ std::optional<std::string> toldChanged(const platform::LaunchResult& target,
     return message;
 }
 
+// Where KWrite and Kate (KDE's editor component) close brackets of their own, in their French
+// menus; none for another program. Known by the program's name or the names its desktop entry
+// gives its windows.
+std::string editorSettings(const platform::LaunchResult& target) {
+    std::vector<std::string> names = target.declaredNames;
+    names.push_back(target.program);
+    names.push_back(target.executable);
+    for (const std::string& name : names) {
+        const std::string base = name.substr(name.find_last_of("/.") + 1);
+        if (base == "kwrite" || base == "kate") {
+            const std::string program = base == "kate" ? "Kate" : "KWrite";
+            return program + " : Configuration > Configurer " + program +
+                   "... > Modification, onglet « Général » : « Fermer automatiquement les "
+                   "parenthèses lors de la saisie de la parenthèse ouvrante »";
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 std::string describeDifferences(std::u32string_view typed, std::u32string_view shown) {
@@ -256,7 +275,7 @@ std::optional<std::string> changedOnArrival(const KeystrokeScript& script,
     }
     platform::wipe(typed);
     platform::wipe(shown.text);
-    return toldChanged(target, differences);
+    return toldChanged(target, differences, editorSettings(target));
 }
 
 std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,

@@ -473,6 +473,31 @@ def editor_documents(name="kwrite", named=True):
     return documents
 
 
+def end_keyboard_sessions():
+    """KDE ends every remote keyboard session but the test's own, as when the person stops the
+    sharing from the desktop: through the portal back end's own session objects."""
+    from gi.repository import Gio, GLib
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    name = "org.freedesktop.impl.portal.desktop.kde"
+
+    def children(path):
+        xml = bus.call_sync(name, path, "org.freedesktop.DBus.Introspectable", "Introspect",
+                            None, GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 5000,
+                            None).unpack()[0]
+        return [n.path for n in Gio.DBusNodeInfo.new_for_xml(xml).nodes]
+    root = "/org/freedesktop/portal/desktop/session"
+    ended = []
+    for sender in children(root):
+        for token in children(f"{root}/{sender}"):
+            if not token.startswith("outside"):
+                bus.call_sync(name, f"{root}/{sender}/{token}",
+                              "org.freedesktop.impl.portal.Session", "Close", None, None,
+                              Gio.DBusCallFlags.NONE, 5000, None)
+                ended.append(token)
+    if not ended:
+        raise Failure("no keyboard session of the program to end")
+
+
 def grant_keyboard(allow=True):
     """Answers the desktop's question, as its user does: on GNOME, the remote interaction
     switch, then "Share" (or "Cancel"), through the dialog's accessibility tree; KDE grants a

@@ -64,13 +64,15 @@ int main(int argc, char** argv) {
         relay = TOLVANE_LIBEXEC_DIR "/";
     }
     relay += "tolvane-bus-relay";
-    const auto injector = session::makeKeystrokeInjector(server, messageBox, waitNotice, relay);
+    // Read back once typed; where the keys go, for the typing.
+    tolvane::platform::atspi::AtspiReadBack readBack;
+    const auto injector =
+        session::makeKeystrokeInjector(server, messageBox, waitNotice, relay, &readBack);
     const auto eraser = session::makeClipboardEraser(server);
     tolvane::platform::qt::QtClipboard clipboard(30000, eraser.get(), &messageBox,
                                                  desktop::stopRequested);
     desktop::CanberraSound sound(dataDirectories);
     tolvane::platform::KernelRandomSource random;
-    tolvane::platform::atspi::AtspiReadBack readBack;
 
     tolvane::ui::FormHost host(
         {messageBox, fileDialog, launcher, *injector, clipboard, sound, random, &readBack},

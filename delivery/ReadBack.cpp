@@ -162,9 +162,33 @@ std::optional<std::string> toldChanged(const platform::LaunchResult& target,
     return message;
 }
 
+// Where KWrite and Kate (KDE's editor component) close brackets of their own, in their French
+// menus; none for another program. Known by the program's name or the names its desktop entry
+// gives its windows.
+std::string editorSettings(const platform::LaunchResult& target) {
+    std::vector<std::string> names = target.declaredNames;
+    names.push_back(target.program);
+    names.push_back(target.executable);
+    for (const std::string& name : names) {
+        const std::string base = name.substr(name.find_last_of("/.") + 1);
+        if (base == "kwrite" || base == "kate") {
+            const std::string program = base == "kate" ? "Kate" : "KWrite";
+            return program + " : Configuration > Configurer " + program +
+                   "... > Modification, onglet « Général » : « Fermer automatiquement les "
+                   "parenthèses lors de la saisie de la parenthèse ouvrante »";
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 std::string describeDifferences(std::u32string_view typed, std::u32string_view shown) {
+    // One line break more at the very end changes no line (Chromium shows one after a text
+    // area's last line break).
+    if (typed.ends_with(U'\n') && shown.ends_with(U"\n\n")) {
+        shown.remove_suffix(1);
+    }
     const std::vector<std::u32string_view> want = splitAt(typed, U'\n');
     const std::vector<std::u32string_view> got = splitAt(shown, U'\n');
     if (got.size() < want.size()) {
@@ -251,7 +275,7 @@ std::optional<std::string> changedOnArrival(const KeystrokeScript& script,
     }
     platform::wipe(typed);
     platform::wipe(shown.text);
-    return toldChanged(target, differences);
+    return toldChanged(target, differences, editorSettings(target));
 }
 
 std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,

@@ -2,6 +2,7 @@
 
 #include "platform/Keystrokes.h"
 #include "platform/ProgramLauncher.h"
+#include "platform/TextReadBack.h"
 
 #include <chrono>
 #include <functional>
@@ -37,6 +38,10 @@ public:
     // held for the keys): the window reads its events there, all but the person's input, so
     // that it repaints and answers assistive technologies, which learn that it is busy.
     void setMeanwhile(std::function<void()> meanwhile) { meanwhile_ = std::move(meanwhile); }
+    // What the started program shows of the field its keys go to (its accessibility tree): the
+    // typing waits for that field before the first key and for it to show them after the last.
+    void setReadBack(TextReadBack* readBack) { readBack_ = readBack; }
+    TextReadBack* readBack() const { return readBack_; }
     // Runs it, at most once every few milliseconds.
     void meanwhile() {
         const auto now = std::chrono::steady_clock::now();
@@ -74,6 +79,7 @@ public:
     }
 
 private:
+    TextReadBack* readBack_ = nullptr;
     std::function<void()> meanwhile_;
     std::chrono::steady_clock::time_point lastMeanwhile_;
 };

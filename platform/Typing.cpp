@@ -62,6 +62,15 @@ std::string keysHeld() {
            "Rien n'a été tapé.";
 }
 
+std::string noFieldTakesKeys(const std::string& program, std::chrono::milliseconds waited) {
+    return nothingTyped("La fenêtre de " + quoted(program) +
+                        " n'a placé le curseur dans aucun champ de saisie") +
+           " Quand une page ne le place pas elle-même, cliquez dans son champ pendant que "
+           "Tolvane attend (" +
+           std::to_string(std::chrono::duration_cast<std::chrono::seconds>(waited).count()) +
+           " secondes).";
+}
+
 std::string stopped(std::string_view why, bool typedSome) {
     return typedSome ? std::string(why) + " : la frappe a été interrompue, vérifiez le texte reçu."
                      : nothingTyped(why);
@@ -82,6 +91,11 @@ std::string noLongerAnswering(const std::string& program) {
 std::string focusGoneAtTheEnd(const std::string& program) {
     return "Toutes les touches sont parties, mais la fenêtre de " + quoted(program) +
            " n'avait plus le focus quand elle les a lues : vérifiez le texte reçu.";
+}
+
+std::string fieldShowsFewer(const std::string& program) {
+    return "Toutes les touches sont parties, mais le champ de " + quoted(program) +
+           " ne les montre pas toutes : vérifiez le texte reçu.";
 }
 
 } // namespace tolvane::platform::typing

@@ -44,6 +44,8 @@ std::string windowTookNoFocus(const std::string& program);
 std::string windowNotAnswering(const std::string& program);
 std::string thisWindowKeptTheKeyboard(const std::string& program);
 std::string keysHeld();
+// The window showed no field with the focus (a page that puts it in none) in the time waited.
+std::string noFieldTakesKeys(const std::string& program, std::chrono::milliseconds waited);
 // Why typing stopped; with typedSome, what arrived is to be checked.
 std::string stopped(std::string_view why, bool typedSome);
 inline constexpr const char* kEnding = "Tolvane doit se fermer";
@@ -54,6 +56,8 @@ std::string programClosed(const std::string& program);
 std::string noLongerAnswering(const std::string& program);
 // Every key sent, but the window no longer had the focus once it had read them.
 std::string focusGoneAtTheEnd(const std::string& program);
+// Every key sent, but the field that took them does not show them all.
+std::string fieldShowsFewer(const std::string& program);
 // The locks taken off for typing could not be given back.
 inline constexpr const char* kAllKeysSent = "Toutes les touches sont parties.";
 inline constexpr const char* kKeyboardNotRestored =

@@ -93,6 +93,73 @@ ShownText AtspiReadBack::read(const LaunchResult& target, std::size_t limit) {
     return timedOut(reader);
 }
 
+FocusedField AtspiReadBack::focusedField(const LaunchResult& target) {
+    const Clock::time_point deadline = Clock::now() + kFieldLookLimit;
+    FocusedField field;
+    bool late = false;
+    if (target.pid <= 0 || !connected(deadline, late)) {
+        return field;
+    }
+    Reader reader(QDBusConnection(connection_), deadline);
+    const std::optional<Object> program = startedProgram(reader, target.pid);
+    if (!program) {
+        return field;
+    }
+    const std::deque<Object> windows = windowsOf(reader, *program);
+    // A window whose content is not there yet, or a page: what the keys are for is not shown
+    // yet.
+    bool unshown = false;
+    std::vector<Object> pages;
+    std::optional<FocusedField> focused; // a field outside pages
+    std::deque<Object> look;
+    for (const Object& window : windows) {
+        // Chromium shows its windows' content, pages included, once an assistive technology
+        // asks for an object's attributes, as screen readers do.
+        reader.call(window, kAccessible, QStringLiteral("GetAttributes"));
+        const std::vector<Object> content = reader.children(window);
+        unshown = unshown || std::all_of(content.begin(), content.end(),
+                                         [](const Object& o) { return o.path == kNoObject; });
+        look.insert(look.end(), content.begin(), content.end());
+    }
+    for (int looked = 0; !look.empty() && looked < kObjectsLooked && !reader.late(); ++looked) {
+        const Object object = std::move(look.front());
+        look.pop_front();
+        if (object.path == kNoObject) {
+            continue;
+        }
+        const auto states = reader.states(object);
+        const auto role = states ? reader.role(object) : std::nullopt;
+        if (!states || !role || has(*states, Defunct) || leftAside(*states, *role)) {
+            continue;
+        }
+        if (*role == DocumentWeb) {
+            pages.push_back(object);
+            continue;
+        }
+        if (!focused && has(*states, Focused) && has(*states, Editable)) {
+            focused = fieldOf(reader, object, *states);
+        }
+        for (Object& child : reader.children(object)) {
+            look.push_back(std::move(child));
+        }
+    }
+    // Where a page shows, the keys are for its field: one elsewhere (a search box of the
+    // browser's own) is not typed into.
+    for (const Object& page : pages) {
+        if (std::optional<FocusedField> inPage = focusedFieldIn(reader, page)) {
+            return *inPage;
+        }
+    }
+    if (!pages.empty() || unshown) {
+        field.shown = FocusedField::Shown::Waiting;
+    } else if (focused) {
+        return *focused;
+    } else if (!windows.empty() && !reader.late()) {
+        field.shown = FocusedField::Shown::Other;
+    }
+    return field;
+}
+
 ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows,
                                     std::size_t columns, std::size_t limit) {
     const Clock::time_point deadline = Clock::now() + kReadBackLimit;

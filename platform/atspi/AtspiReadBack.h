@@ -16,10 +16,16 @@ class AtspiReadBack final : public TextReadBack {
 public:
     ~AtspiReadBack() override;
     // Qt programs show their widgets on the bus only while an assistive technology runs,
-    // unless told to always.
+    // unless told to always; so do Firefox (GNOME_ACCESSIBILITY) and Chromium
+    // (ACCESSIBILITY_ENABLED), which then shows its pages once asked.
     std::vector<std::string> beforeLaunch() override {
-        return {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"};
+        return {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "GNOME_ACCESSIBILITY=1",
+                "ACCESSIBILITY_ENABLED=1"};
     }
+    // In the program's windows (its active one first): a field that takes text and has the
+    // focus; in a page (a browser's), only a field of the page. Waiting while a window shows no
+    // content yet, or a page no such field.
+    FocusedField focusedField(const LaunchResult& target) override;
     ShownText read(const LaunchResult& target, std::size_t limit) override;
     // The sheet is the table that manages its cells (they are never listed, only asked for
     // by row and column), in the program's active window.

@@ -12,7 +12,10 @@ bool has(unsigned long long states, State state) {
     return (states >> state) & 1;
 }
 
-// The text of a QString, its buffer (shared with the reply it came in) overwritten.
+// Where an object is embedded in a text, AT-SPI shows this character: nothing typed (Chromium
+// ends a text area's last line break with one).
+constexpr char32_t kEmbeddedObject = 0xFFFC;
+
 std::u32string takeText(QString& text) {
     std::u32string out;
     out.reserve(static_cast<std::size_t>(text.size()));
@@ -25,7 +28,9 @@ std::u32string takeText(QString& text) {
             c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             ++i;
         }
-        out += c;
+        if (c != kEmbeddedObject) {
+            out += c;
+        }
     }
     wipeBytes(const_cast<QChar*>(text.constData()), static_cast<std::size_t>(size) * sizeof(QChar));
     return out;
@@ -83,6 +88,64 @@ ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limi
     arguments.clear();
     text = takeText(content);
     return ShownText::Outcome::Read;
+}
+
+bool leftAside(unsigned long long states, uint role) {
+    return has(states, ManagesDescendants) || !has(states, Showing) || role == Menu ||
+           role == MenuBar || role == PopupMenu || role == ToolBar || role == PageTabList ||
+           role == StatusBar;
+}
+
+FocusedField fieldOf(Reader& reader, const Object& object, unsigned long long states) {
+    FocusedField field;
+    field.shown = FocusedField::Shown::Field;
+    field.id = (object.bus + object.path).toStdString();
+    if (has(states, MultiLine)) {
+        const auto count =
+            reader.call(object, QStringLiteral("org.freedesktop.DBus.Properties"),
+                        QStringLiteral("Get"), {kText, QStringLiteral("CharacterCount")});
+        const int characters =
+            count ? count->arguments().at(0).value<QDBusVariant>().variant().toInt() : -1;
+        field.multiLine = characters >= 0;
+        field.characters = static_cast<std::size_t>(std::max(characters, 0));
+    }
+    return field;
+}
+
+std::optional<FocusedField> focusedFieldIn(Reader& reader, const Object& page) {
+    const unsigned long long wanted = (1ull << Focused) | (1ull << Editable);
+    QDBusArgument rule;
+    rule.beginStructure();
+    rule << QList<int>{static_cast<int>(wanted & 0xffffffffu), static_cast<int>(wanted >> 32)}
+         << kMatchAll << QMap<QString, QString>{} << kMatchAll << QList<int>{} << kMatchAll
+         << QStringList{} << kMatchAll << false;
+    rule.endStructure();
+    if (const auto reply = reader.call(page, kCollection, QStringLiteral("GetMatches"),
+                                       {QVariant::fromValue(rule), kSortCanonical, 1, true})) {
+        for (const Object& found : Reader::references(*reply)) {
+            if (const auto states = reader.states(found)) {
+                return fieldOf(reader, found, *states);
+            }
+        }
+        return std::nullopt;
+    }
+    const std::vector<Object> content = reader.children(page);
+    std::deque<Object> look(content.begin(), content.end());
+    for (int looked = 0; !look.empty() && looked < kObjectsLooked && !reader.late(); ++looked) {
+        const Object object = std::move(look.front());
+        look.pop_front();
+        const auto states = reader.states(object);
+        if (!states || has(*states, Defunct) || has(*states, ManagesDescendants)) {
+            continue;
+        }
+        if (has(*states, Focused) && has(*states, Editable)) {
+            return fieldOf(reader, object, *states);
+        }
+        for (Object& child : reader.children(object)) {
+            look.push_back(std::move(child));
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace tolvane::platform::atspi

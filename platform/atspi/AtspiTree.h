@@ -24,12 +24,20 @@ using Clock = std::chrono::steady_clock;
 inline const QString kAccessible = QStringLiteral("org.a11y.atspi.Accessible");
 inline const QString kText = QStringLiteral("org.a11y.atspi.Text");
 inline const QString kTable = QStringLiteral("org.a11y.atspi.Table");
+inline const QString kCollection = QStringLiteral("org.a11y.atspi.Collection");
+// What a reference to no object names.
+inline const QString kNoObject = QStringLiteral("/org/a11y/atspi/null");
 
-// The roles an accessible object reports that the search of a sheet uses.
+// The roles an accessible object reports that the searches use.
 enum Role : uint {
+    Menu = 33,
     MenuBar = 34,
+    PageTabList = 38,
+    PopupMenu = 41,
+    StatusBar = 54,
     Table = 55,
     ToolBar = 63,
+    DocumentWeb = 95,
 };
 
 // The states an accessible object reports (bits of two 32-bit words).
@@ -46,6 +54,11 @@ enum State {
 // How many objects of the program are looked at, at most: its windows' controls, never the
 // cells of a table (those manage their descendants).
 constexpr int kObjectsLooked = 4000;
+
+// A collection's match rule (AT-SPI): states, then attributes, roles and interfaces, each with
+// how they match; whether it is inverted.
+constexpr int kMatchAll = 1;
+constexpr uint kSortCanonical = 1;
 
 struct Object {
     QString bus;
@@ -77,12 +90,14 @@ public:
     }
 
     std::vector<Object> children(const Object& object) {
-        std::vector<Object> out;
         const auto reply = call(object, kAccessible, QStringLiteral("GetChildren"));
-        if (!reply) {
-            return out;
-        }
-        const QDBusArgument list = reply->arguments().at(0).value<QDBusArgument>();
+        return reply ? references(*reply) : std::vector<Object>{};
+    }
+
+    // The objects a reply names (an array of references: bus name and path).
+    static std::vector<Object> references(const QDBusMessage& reply) {
+        std::vector<Object> out;
+        const QDBusArgument list = reply.arguments().at(0).value<QDBusArgument>();
         list.beginArray();
         while (!list.atEnd()) {
             Object child;
@@ -161,7 +176,8 @@ private:
 
 bool has(unsigned long long states, State state);
 
-// The text of a QString, its buffer (shared with the reply it came in) overwritten.
+// The text of a QString, its buffer (shared with the reply it came in) overwritten; embedded
+// objects left out.
 std::u32string takeText(QString& text);
 
 // The started program, among those on the bus: the one whose connection belongs to the
@@ -175,5 +191,17 @@ std::deque<Object> windowsOf(Reader& reader, const Object& program);
 // characters or did not answer in time.
 ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limit,
                           std::u32string& text);
+
+// Where a search for the focused field does not go: what manages its descendants (a sheet's
+// cells), what is not shown, menus, tool bars (a browser's address bar), tab lists, status bars.
+bool leftAside(unsigned long long states, uint role);
+
+// The field that has the focus: which it is, whether it holds several lines and then how many
+// characters.
+FocusedField fieldOf(Reader& reader, const Object& object, unsigned long long states);
+
+// The field that has the focus in a page. A page's program searches it itself (its Collection);
+// one that cannot is looked through, object by object.
+std::optional<FocusedField> focusedFieldIn(Reader& reader, const Object& page);
 
 } // namespace tolvane::platform::atspi

@@ -23,6 +23,61 @@ constexpr unsigned long long kIdleTicks = 1;
 // After the last key: how long the program stays quiet once it has read them.
 constexpr auto kQuietAfterKeys = std::chrono::milliseconds(300);
 
+// How often the field the keys go to is looked at.
+constexpr auto kFieldLookEvery = std::chrono::milliseconds(100);
+
+// Reads the desktop's news until the next look at the field; false when there is no more to
+// wait for.
+bool untilNextLook(Desktop& desktop, Clock::time_point lookedAt) {
+    bool more = true;
+    do {
+        more = desktop.pump();
+    } while (more && Clock::now() < lookedAt + kFieldLookEvery);
+    return more;
+}
+
+// Before the first key: the field the keys go to, once the program shows one, or shows that
+// nothing tells (no tree shown, the focus on a sheet or a canvas). While its window shows no
+// content yet, or a page with no field that has the focus (a page still loading; a person may
+// click into its field meanwhile), it is waited for; none when it never comes.
+std::optional<FocusedField> fieldTakingKeys(Desktop& desktop, TextReadBack& readBack) {
+    const auto deadline = Clock::now() + desktop.waits().window;
+    for (;;) {
+        const auto lookedAt = Clock::now();
+        FocusedField field = readBack.focusedField(desktop.target());
+        if (field.shown != FocusedField::Shown::Waiting || !untilNextLook(desktop, lookedAt)) {
+            return field;
+        }
+        if (Clock::now() >= deadline || stopRequested()) {
+            return std::nullopt;
+        }
+    }
+}
+
+// After the last key: whether the field that took them shows them all (a field of several lines
+// has grown by the characters typed). Another field with the focus, or none, tells nothing.
+bool allShown(Desktop& desktop, TextReadBack& readBack, const FocusedField& before,
+              std::size_t typed) {
+    if (before.shown != FocusedField::Shown::Field || !before.multiLine) {
+        return true;
+    }
+    const auto deadline = Clock::now() + desktop.waits().answer;
+    for (;;) {
+        const auto lookedAt = Clock::now();
+        const FocusedField field = readBack.focusedField(desktop.target());
+        if (field.shown == FocusedField::Shown::Field && field.id == before.id) {
+            if (field.characters >= before.characters + typed) {
+                return true;
+            }
+        } else if (field.shown != FocusedField::Shown::Waiting) {
+            return true;
+        }
+        if (Clock::now() >= deadline || stopRequested() || !untilNextLook(desktop, lookedAt)) {
+            return false;
+        }
+    }
+}
+
 InjectionResult failure(std::string message) {
     return InjectionResult{false, std::move(message)};
 }
@@ -77,7 +132,8 @@ bool Desktop::read() {
                                          [this] { return pump(); }) == linux_desktop::Quiet::Yes;
 }
 
-InjectionResult run(Desktop& desktop, const KeystrokeScript& given, const ScriptChooser& choose) {
+InjectionResult run(Desktop& desktop, const KeystrokeScript& given, const ScriptChooser& choose,
+                    TextReadBack* readBack) {
     const LaunchResult& target = desktop.target();
     const std::string& program = target.program;
     const Waits& waits = desktop.waits();
@@ -123,12 +179,21 @@ InjectionResult run(Desktop& desktop, const KeystrokeScript& given, const Script
     if (!desktop.answers()) {
         return beforeTyping(windowNotAnswering(program));
     }
+    FocusedField field;
+    if (readBack) {
+        const std::optional<FocusedField> found = fieldTakingKeys(desktop, *readBack);
+        if (!found) {
+            return beforeTyping(noFieldTakesKeys(program, waits.window));
+        }
+        field = *found;
+    }
     if (stopRequested()) {
         return failure(nothingTyped(kEnding));
     }
 
     const KeystrokeScript* chosen = choose ? choose(desktop.names()) : nullptr;
-    const Preparation planned = desktop.plan(chosen ? *chosen : given);
+    const KeystrokeScript& script = chosen ? *chosen : given;
+    const Preparation planned = desktop.plan(script);
     if (!planned.error.empty()) {
         return failure(planned.error);
     }
@@ -160,6 +225,8 @@ InjectionResult run(Desktop& desktop, const KeystrokeScript& given, const Script
         result = stopped(wording(halt, program), desktop.typedSome);
     } else {
         const bool read = desktop.read();
+        const bool shown =
+            !read || !readBack || allShown(desktop, *readBack, field, keyCount(script));
         halt = stopRequested() ? Halt{Halt::Ending, {}} : desktop.after();
         // A window that the last Enter closed (a form sent) took every key. One that took the
         // focus meanwhile (a dialog the keys opened, a tip shown at the end) may have taken
@@ -172,6 +239,8 @@ InjectionResult run(Desktop& desktop, const KeystrokeScript& given, const Script
             result = wording(halt, program) + " : vérifiez le texte reçu.";
         } else if (!read && !halt) {
             result = stopped(noLongerAnswering(program), true);
+        } else if (!shown && !halt) {
+            result = fieldShowsFewer(program);
         }
     }
     if (!restore.given()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/KeystrokeInjector.h"
+#include "platform/TextReadBack.h"
 #include "platform/Typing.h"
 
 #include <chrono>
@@ -104,7 +105,9 @@ protected:
     Waits waits_;
 };
 
-// The delivery, on any desktop.
-InjectionResult run(Desktop& desktop, const KeystrokeScript& given, const ScriptChooser& choose);
+// The delivery, on any desktop. Where the started program shows the field its keys go to
+// (readBack), the first key waits until a field takes them, and the end until it shows them all.
+InjectionResult run(Desktop& desktop, const KeystrokeScript& given, const ScriptChooser& choose,
+                    TextReadBack* readBack = nullptr);
 
 } // namespace tolvane::platform::typing

@@ -261,7 +261,7 @@ InjectionResult PortalKeystrokeInjector::send(
         }
     } sending{*this};
     Delivery delivery(*this, target, std::move(planner), justBefore);
-    return typing::run(delivery, script, {});
+    return typing::run(delivery, script, {}, readBack());
 }
 
 void PortalKeystrokeInjector::endSession() {

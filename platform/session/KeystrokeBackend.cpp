@@ -62,7 +62,8 @@ std::vector<std::string> waylandActivation() {
 
 std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
                                                          WaitNotice& notice,
-                                                         const std::string& relay) {
+                                                         const std::string& relay,
+                                                         TextReadBack* readBack) {
     // While keys go out, the window repaints and answers assistive technologies; the person's
     // clicks and keys wait until the delivery is over.
     const auto windowReadsItsEvents = [] {
@@ -74,14 +75,17 @@ std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, M
         auto virtualKeyboard =
             std::make_unique<wayland::WaylandKeystrokeInjector>(qt::waylandDisplay());
         virtualKeyboard->setMeanwhile(windowReadsItsEvents);
+        virtualKeyboard->setReadBack(readBack);
+        auto portal = std::make_unique<portal::PortalKeystrokeInjector>(
+            messages, QDBusConnection::sessionBus(), portalOptions(notice, relay));
+        portal->setReadBack(readBack);
         return std::make_unique<WaylandKeystrokes>(
-            std::move(virtualKeyboard),
-            std::make_unique<portal::PortalKeystrokeInjector>(
-                messages, QDBusConnection::sessionBus(), portalOptions(notice, relay)),
+            std::move(virtualKeyboard), std::move(portal),
             [] { return portal::PortalKeystrokeInjector::offered(); }, waylandActivation);
     }
     auto x11 = std::make_unique<x11::X11KeystrokeInjector>();
     x11->setMeanwhile(windowReadsItsEvents);
+    x11->setReadBack(readBack);
     return x11;
 }
 

@@ -23,10 +23,11 @@ DisplayServer detectDisplayServer();
 
 // The keystroke injector for the session. The messages and the notice are for the desktop's
 // permission, which some Wayland desktops ask for; the relay (tolvane-bus-relay) speaks to the
-// desktop portal for this program.
+// desktop portal for this program; the read-back tells where the started program's keys go.
 std::unique_ptr<KeystrokeInjector> makeKeystrokeInjector(DisplayServer server, MessageBox& messages,
                                                          WaitNotice& notice,
-                                                         const std::string& relay);
+                                                         const std::string& relay,
+                                                         TextReadBack* readBack = nullptr);
 
 // What a program started now is given (NAME=value) for the desktop to hand it the focus: an
 // activation token of this program's focused window, as desktop launchers pass it.

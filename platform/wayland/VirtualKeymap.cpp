@@ -12,7 +12,24 @@ namespace tolvane::platform::wayland {
 
 namespace {
 
-constexpr std::uint32_t kFirstKeycode = 9; // XKB keycode; evdev = XKB - 8
+// XKB keycodes are evdev codes + 8.
+constexpr std::uint32_t kXkbOffset = 8;
+// Return and Tab on their own keys (evdev KEY_ENTER, KEY_TAB).
+constexpr std::uint32_t kReturnKey = 28;
+constexpr std::uint32_t kTabKey = 15;
+// The keys that carry characters (evdev codes): the writing area (digits to Equal, Q to the
+// right bracket, A to Grave, Backslash to Slash, Space, the key beside the left Shift), then
+// the keypad (its star, 7 to the dot, its slash, equal and comma).
+constexpr std::uint32_t kCharacterKeys[] = {
+    2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 16, 17, 18, 19, 20, 21, 22, 23, 24,  25,
+    26, 27, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 43, 44, 45, 46, 47, 48, 49,  50,
+    51, 52, 53, 57, 86, 55, 71, 72, 73, 74, 75, 76, 77, 78, 79, 80, 81, 82, 83, 98, 117, 121};
+static_assert(kKeysPerKeymap == 2 + 2 * std::size(kCharacterKeys));
+
+// Where the i-th character after Return and Tab stands: its key, and whether with Shift.
+VirtualKey slot(std::size_t i, char32_t c) {
+    return VirtualKey{kCharacterKeys[i / 2], i % 2 == 1, c};
+}
 
 std::uint32_t keysymOf(char32_t c) {
     switch (c) {
@@ -33,24 +50,30 @@ std::string keysymName(std::uint32_t keysym) {
     return name;
 }
 
-// A keymap where keycode 9 + i gives the i-th keysym on its only level.
+// A keymap with Return and Tab on their keys, and the i-th other keysym on slot(i).
 std::string keymapText(const std::vector<std::uint32_t>& keysyms) {
-    const std::uint32_t last = kFirstKeycode + static_cast<std::uint32_t>(keysyms.size()) - 1;
-    std::string text = "xkb_keymap {\nxkb_keycodes \"tolvane\" {\n    minimum = 8;\n"
-                       "    maximum = " +
-                       std::to_string(std::max(last, kFirstKeycode)) + ";\n";
-    for (std::size_t i = 0; i < keysyms.size(); ++i) {
-        text += "    <K" + std::to_string(i) + "> = " + std::to_string(kFirstKeycode + i) + ";\n";
+    std::string keycodes;
+    std::string symbols;
+    const auto key = [&](std::uint32_t evdev, const std::string& levels, bool two) {
+        const std::string name = "<K" + std::to_string(evdev) + ">";
+        keycodes += "    " + name + " = " + std::to_string(evdev + kXkbOffset) + ";\n";
+        symbols += "    key " + name + " { type = \"" + (two ? "TWO_LEVEL" : "ONE_LEVEL") +
+                   "\", [ " + levels + " ] };\n";
+    };
+    key(kReturnKey, keysymName(XKB_KEY_Return), false);
+    key(kTabKey, keysymName(XKB_KEY_Tab), false);
+    for (std::size_t i = 0; i < keysyms.size(); i += 2) {
+        const bool two = i + 1 < keysyms.size();
+        key(slot(i, 0).evdev,
+            keysymName(keysyms[i]) + (two ? ", " + keysymName(keysyms[i + 1]) : std::string()),
+            two);
     }
-    text += "};\nxkb_types \"tolvane\" { include \"complete\" };\n"
-            "xkb_compatibility \"tolvane\" { include \"complete\" };\n"
-            "xkb_symbols \"tolvane\" {\n";
-    for (std::size_t i = 0; i < keysyms.size(); ++i) {
-        text += "    key <K" + std::to_string(i) + "> { type = \"ONE_LEVEL\", [ " +
-                keysymName(keysyms[i]) + " ] };\n";
-    }
-    text += "};\n};\n";
-    return text;
+    return "xkb_keymap {\nxkb_keycodes \"tolvane\" {\n    minimum = 8;\n    maximum = 255;\n" +
+           keycodes +
+           "};\nxkb_types \"tolvane\" { include \"complete\" };\n"
+           "xkb_compatibility \"tolvane\" { include \"complete\" };\n"
+           "xkb_symbols \"tolvane\" {\n" +
+           symbols + "};\n};\n";
 }
 
 } // namespace
@@ -89,7 +112,7 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
         }
     }
     constexpr std::size_t kFirst = 2; // Return, Tab
-    keysPerKeymap = std::max(keysPerKeymap, kFirst + 1);
+    keysPerKeymap = std::clamp(keysPerKeymap, kFirst + 1, kKeysPerKeymap);
     if (kFirst + always.size() >= keysPerKeymap) {
         // An alphabet that leaves no room: everything is laid out in code point order.
         others.insert(always.begin(), always.end());
@@ -100,7 +123,7 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
     const std::size_t room = keysPerKeymap - kFirst - fixed.size();
 
     const auto keymapOf = [&](std::size_t part) {
-        std::vector<std::uint32_t> keysyms{XKB_KEY_Return, XKB_KEY_Tab};
+        std::vector<std::uint32_t> keysyms;
         for (char32_t c : fixed) {
             keysyms.push_back(keysymOf(c));
         }
@@ -116,15 +139,14 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
         }
         return std::nullopt;
     };
-    const auto keycodeOf = [&](char32_t c) -> std::uint32_t {
+    const auto keyOf = [&](char32_t c) {
         if (isKey(c)) {
-            return kFirstKeycode + (c == U'\t' ? 1 : 0);
+            return VirtualKey{c == U'\t' ? kTabKey : kReturnKey, false, c};
         }
         if (const auto at = fixed.find(c); at != std::u32string::npos) {
-            return kFirstKeycode + static_cast<std::uint32_t>(kFirst + at);
+            return slot(at, c);
         }
-        return kFirstKeycode +
-               static_cast<std::uint32_t>(kFirst + fixed.size() + rest.find(c) % room);
+        return slot(fixed.size() + rest.find(c) % room, c);
     };
 
     std::size_t part = 0;
@@ -145,7 +167,7 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
             segment.keys.reserve(typed.size());
             part = *needed;
         }
-        segment.keys.push_back(VirtualKey{keycodeOf(c) - 8, c});
+        segment.keys.push_back(keyOf(c));
     }
     segment.keymap = keymapOf(part);
     plan.segments.push_back(std::move(segment));

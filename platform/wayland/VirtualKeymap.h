@@ -8,15 +8,16 @@
 
 namespace tolvane::platform::wayland {
 
-// One key of a virtual keyboard: its evdev code, and the character it types (U'\n' for Enter,
-// U'\t' for Tab).
+// One key of a virtual keyboard: its evdev code, whether Shift is held for it, and the character
+// it types (U'\n' for Enter, U'\t' for Tab).
 struct VirtualKey {
     std::uint32_t evdev = 0;
+    bool shift = false;
     char32_t character = 0;
 };
 
-// Keys typed with one keymap in place. Every key types its character on the first level,
-// without any modifier, so the user's own layout and modifiers play no part.
+// Keys typed with one keymap in place. Every key types its character without any modifier, or
+// with Shift alone, so the user's own layout and modifiers play no part.
 struct VirtualKeymapSegment {
     std::string keymap; // XKB text format, as the virtual keyboard's keymap request takes it
     std::vector<VirtualKey> keys;
@@ -27,8 +28,12 @@ struct VirtualKeyPlan {
     std::u32string untypable; // characters with no keysym: nothing should be typed
 };
 
-// A keymap holds keycodes 9 to 255.
-inline constexpr std::size_t kKeysPerKeymap = 247;
+// The characters a keymap holds, Return and Tab included: Return and Tab on their own keys, and
+// two characters (plain and with Shift) on each key of the writing area and of the keypad, the
+// keys every program reads by the character they type. Programs read other keys by what they
+// stand for whatever they type (Chromium: F5 reloads the page, F6 moves to the address bar, F7
+// asks about caret browsing, Help opens a page; a key the kernel does not name is dropped).
+inline constexpr std::size_t kKeysPerKeymap = 2 + 2 * 66;
 
 // Every client of the seat receives the keymaps, so they tell nothing of the text: each holds
 // Return, Tab and every character of the alphabet (those any password may hold), whether or not

@@ -33,6 +33,8 @@ using Clock = std::chrono::steady_clock;
 // The compositor queues each client's events in a fixed buffer and disconnects a client that
 // lets it fill up (a busy terminal does, at full speed): keys go out at a pace any client reads.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
+// Shift, as a keymap's modifier mask holds it.
+constexpr std::uint32_t kShiftMask = 1;
 bool stopping() {
     return linux_desktop::stopRequested();
 }
@@ -138,6 +140,9 @@ public:
     std::size_t parts() const override { return parts_.size(); }
     typing::Halt send(std::size_t part) override;
     bool restore() override {
+        if (std::exchange(shifted_, false)) {
+            zwp_virtual_keyboard_v1_modifiers(session_->keyboard, 0, 0, 0, 0);
+        }
         session_->connection.roundtrip();
         return true;
     }
@@ -165,6 +170,7 @@ private:
     bool watching_ = false;           // this program's window tells when it has the keyboard
     VirtualKeyPlan plan_;
     std::vector<std::pair<std::size_t, std::size_t>> parts_; // segment, key
+    bool shifted_ = false;                                   // Shift is held for the keys now
 };
 
 // The program's window: a new one that goes by one of its names. Another program's window that
@@ -282,6 +288,7 @@ typing::Halt Delivery::send(std::size_t part) {
             return {typing::Halt::Other, "Le clavier virtuel n'a pas pu être préparé"};
         }
         zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
+        shifted_ = false;
     } else {
         meanwhile_();
         std::this_thread::sleep_for(kKeyInterval);
@@ -290,6 +297,10 @@ typing::Halt Delivery::send(std::size_t part) {
         return halt;
     }
     const VirtualKey& key = segment.keys[k];
+    if (key.shift != shifted_) {
+        shifted_ = key.shift;
+        zwp_virtual_keyboard_v1_modifiers(keyboard, shifted_ ? kShiftMask : 0, 0, 0, 0);
+    }
     const std::uint32_t time = nowMs();
     zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_PRESSED);
     zwp_virtual_keyboard_v1_key(keyboard, time, key.evdev, WL_KEYBOARD_KEY_STATE_RELEASED);
@@ -368,7 +379,7 @@ InjectionResult WaylandKeystrokeInjector::typeInto(const LaunchResult& target,
     wipe(firstKeymap_);
     Delivery delivery(target, std::move(session_), std::move(focus_), alphabet_,
                       [this] { meanwhile(); });
-    return typing::run(delivery, script, choose);
+    return typing::run(delivery, script, choose, readBack());
 }
 
 } // namespace tolvane::platform::wayland

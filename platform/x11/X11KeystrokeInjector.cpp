@@ -132,7 +132,13 @@ public:
         keyboard_->flush(true);
         return true;
     }
-    bool pump() override { return true; }
+    bool pump() override {
+        if (!lending_) {
+            injector_.meanwhile();
+        }
+        std::this_thread::sleep_for(typing::kLookEvery);
+        return true;
+    }
     bool read() override {
         hold(0);
         return settle();
@@ -391,7 +397,7 @@ InjectionResult X11KeystrokeInjector::typeInto(const LaunchResult& target,
                                                const ScriptChooser& choose) {
     const ErrorHandlerScope errors;
     Delivery delivery(target, waits_, *this, windowsBefore_, processesBefore_);
-    return typing::run(delivery, script, choose);
+    return typing::run(delivery, script, choose, readBack());
 }
 
 } // namespace tolvane::platform::x11

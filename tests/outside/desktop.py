@@ -346,16 +346,17 @@ _LEVELS = re.compile(r"\[\s*([^\]]*?)\s*\]")
 
 
 def spelled(keymap_text):
-    """The characters of a keymap's keys, first level, in the order of their key codes."""
+    """The characters of a keymap's keys, every level, in the order the keymap lists them."""
     out = []
     for body in _KEY.findall(keymap_text):
         for levels in _LEVELS.findall(body):
             if re.fullmatch(r"Group\d+", levels):  # symbols[Group1]= [ ... ]
                 continue
-            name = levels.split(",")[0].strip()
-            code = _xkb.xkb_keysym_to_utf32(_xkb.xkb_keysym_from_name(name.encode(), 0))
-            if code:
-                out.append(chr(code))
+            for name in levels.split(","):
+                code = _xkb.xkb_keysym_to_utf32(
+                    _xkb.xkb_keysym_from_name(name.strip().encode(), 0))
+                if code:
+                    out.append(chr(code))
             break
     return "".join(out)
 
@@ -470,6 +471,31 @@ def editor_documents(name="kwrite", named=True):
                  a.getState().contains(pyatspi.STATE_EDITABLE) and (a.name or not named)]
         documents[pid] = texts[0].queryText().getText(0, -1) if texts else None
     return documents
+
+
+def end_keyboard_sessions():
+    """KDE ends every remote keyboard session but the test's own, as when the person stops the
+    sharing from the desktop: through the portal back end's own session objects."""
+    from gi.repository import Gio, GLib
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    name = "org.freedesktop.impl.portal.desktop.kde"
+
+    def children(path):
+        xml = bus.call_sync(name, path, "org.freedesktop.DBus.Introspectable", "Introspect",
+                            None, GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 5000,
+                            None).unpack()[0]
+        return [n.path for n in Gio.DBusNodeInfo.new_for_xml(xml).nodes]
+    root = "/org/freedesktop/portal/desktop/session"
+    ended = []
+    for sender in children(root):
+        for token in children(f"{root}/{sender}"):
+            if not token.startswith("outside"):
+                bus.call_sync(name, f"{root}/{sender}/{token}",
+                              "org.freedesktop.impl.portal.Session", "Close", None, None,
+                              Gio.DBusCallFlags.NONE, 5000, None)
+                ended.append(token)
+    if not ended:
+        raise Failure("no keyboard session of the program to end")
 
 
 def grant_keyboard(allow=True):

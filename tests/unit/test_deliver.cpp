@@ -33,6 +33,7 @@ struct FailureCase {
     tolvane::platform::Preparation preparation = {};
     std::optional<tolvane::platform::MessageAnswer> pasteAnswer = {}; // asked, and answered so
     std::optional<tolvane::platform::ShownText> shown = {}; // the target shows, once typed into
+    std::string holds = {}; // what else the message must hold: the target's own setting
 };
 
 void PrintTo(const FailureCase& c, std::ostream* os) {
@@ -65,6 +66,7 @@ TEST_P(DeliveryFailures, NothingIsTypedAndTheMessageSaysWhy) {
     if (c.message && c.message->back() == '*') {
         ASSERT_TRUE(message);
         EXPECT_EQ(message->rfind(c.message->substr(0, c.message->size() - 1), 0), 0u) << *message;
+        EXPECT_NE(message->find(c.holds), std::string::npos) << *message;
     } else {
         EXPECT_EQ(message, c.message);
     }
@@ -105,6 +107,21 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     tolvane::platform::ShownText{tolvane::platform::ShownText::Outcome::Read,
                                                  U"changed\n\n\n\n\n\n\n\n"}},
+        FailureCase{
+            "kwrite_closes_brackets",
+            Destination::OtherProgram,
+            "/usr/bin/kwrite",
+            false,
+            "",
+            "Toutes les touches ont été envoyées, mais le texte que montre « /usr/bin/kwrite » *",
+            {"injector:prepare", "injector:before-launch", "start:/usr/bin/kwrite",
+             "type:/usr/bin/kwrite", "read-back:/usr/bin/kwrite", "release:/usr/bin/kwrite"},
+            true,
+            {},
+            {},
+            tolvane::platform::ShownText{tolvane::platform::ShownText::Outcome::Read,
+                                         U"pw1\npw2\n])"},
+            "Fermer automatiquement les parenthèses"},
         FailureCase{
             "program_read_too_late",
             Destination::OtherProgram,
@@ -369,6 +386,7 @@ TEST(ReadBack, NamesTheLinesColumnsAndKindOfChange) {
         {"tab_become_spaces", U"a\tb\n", U"a    b\n",
          "ligne 1, colonnes 1 et 2 : une tabulation devenue des espaces"},
         {"another_field_read", U"anne\tpw1\nluc\tpw2\n", U"pw2", ""},
+        {"one_line_break_more_at_the_very_end", U"anne\tpw1\n", U"anne\tpw1\n\n", ""},
         {"lines_beyond_named_are_counted", U"a\nb\nc\nd\ne\n", U"A\nB\nC\nD\nE\n",
          "ligne 1 : une majuscule ajoutée ; ligne 2 : une majuscule ajoutée ; ligne 3 : une "
          "majuscule ajoutée ; et 2 autres lignes"},

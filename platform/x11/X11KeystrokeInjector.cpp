@@ -37,10 +37,6 @@ TargetWindow::Waits windowWaits(const typing::Waits& waits, std::function<void()
     return {waits.focus, waits.answer, std::move(meanwhile)};
 }
 
-bool alive(pid_t pid) {
-    return pid > 0 && !linux_desktop::childHasExited(pid);
-}
-
 // Keys sent under one server grab, the window checked before them: whole lines up to this many,
 // or this many of a longer line (a few milliseconds of the server's time).
 constexpr std::size_t kChunk = 256;
@@ -98,13 +94,7 @@ public:
         if (!display_) {
             return "Aucun affichage X11 n'est accessible : rien n'a été tapé.";
         }
-        // The window reads its events only while no key is lent: reading the keymap then would
-        // leave the lent characters in its memory.
-        window_.emplace(display_.get(), windowWaits(waits_, [this] {
-                            if (!lending_) {
-                                injector_.meanwhile();
-                            }
-                        }));
+        window_.emplace(display_.get(), windowWaits(waits_, [this] { meanwhile(); }));
         keyboard_.emplace(display_.get(), waits_.release);
         return {};
     }
@@ -133,9 +123,7 @@ public:
         return true;
     }
     bool pump() override {
-        if (!lending_) {
-            injector_.meanwhile();
-        }
+        meanwhile();
         std::this_thread::sleep_for(typing::kLookEvery);
         return true;
     }
@@ -162,6 +150,13 @@ private:
     };
     void hold(std::uint32_t mods);
     void typeKey(const Press& press);
+    // This program's window reads its events only while no key is lent: reading the keymap then
+    // would leave the lent characters in its memory.
+    void meanwhile() {
+        if (!lending_) {
+            injector_.meanwhile();
+        }
+    }
     bool settle() {
         keyboard_->flush(true);
         return window_->settle([this](const XEvent& e) { keyboard_->note(e); });
@@ -285,7 +280,8 @@ typing::Halt Delivery::send(std::size_t index) {
         // takes the focus or the keyboard receives none of them.
         const ServerGrab grab(display_.get());
         if (!window_->holdsFocus()) {
-            const bool closed = target_.pid > 0 && !alive(target_.pid) && !window_->viewable();
+            const bool closed = target_.pid > 0 && linux_desktop::childHasExited(target_.pid) &&
+                                !window_->viewable();
             return {closed ? Halt::Closed : Halt::LostFocus, {}};
         }
         if (keyboard_->grabbedByAnother()) {

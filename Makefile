@@ -1,7 +1,8 @@
 # The two commands of a fresh machine: `make run` and `make test`.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run check test test-asan test-fuzz fuzz package clean
+.PHONY: all deps configure build run check test build-asan build-fuzz test-asan test-fuzz fuzz package \
+	clean
 
 all: build
 
@@ -25,26 +26,33 @@ check: deps
 	./scripts/check-format
 
 # Every test: the checks, the normal build, then the same suite under ASan and UBSan, then short
-# fuzz runs.
+# fuzz runs. The sanitizer builds go on at the lowest priority while the normal suite runs (its
+# outside-in part mostly waits on windows): they take only the time the processors are idle.
 test: check build
-	ctest --preset dev -j $(JOBS)
+	@nice -n 19 $(MAKE) --no-print-directory build-asan build-fuzz >build/sanitizer-builds.log \
+	    2>&1 & builder=$$!; \
+	status=0; ctest --preset dev -j $(JOBS) || status=$$?; \
+	wait $$builder || { cat build/sanitizer-builds.log; exit 1; }; \
+	exit $$status
 	$(MAKE) test-asan test-fuzz
 
-test-asan: deps
+build-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
 
-test-fuzz: deps
+build-fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
+
+test-asan: build-asan
+	ctest --preset asan -j $(JOBS)
+
+test-fuzz: build-fuzz
 	./scripts/run-fuzz 15
 
 # Longer fuzzing: FUZZ_SECONDS per target.
 FUZZ_SECONDS ?= 600
-fuzz: deps
-	cmake --preset fuzz
-	cmake --build --preset fuzz -j $(JOBS)
+fuzz: build-fuzz
 	./scripts/run-fuzz $(FUZZ_SECONDS)
 
 package: deps

@@ -1267,7 +1267,8 @@ SCENARIOS = [
      "kwin", "fr", [
          ("kwrite_as_editor", True), ("focus", "Combo1"), ("key", "ctrl+a"), ("type", "30"),
          ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"), ("combo", "Combo2", "Elevé"),
-         ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "5"),
+         # Enough passwords that one at least holds an opening bracket.
+         ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", "12"),
          ("generate", dict(route="kwrite",
                            told="Fermer automatiquement les parenthèses")),
      ]),

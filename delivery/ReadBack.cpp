@@ -162,6 +162,17 @@ std::optional<std::string> toldChanged(const platform::LaunchResult& target,
     return message;
 }
 
+// The person's message once the target showed its window but not, in time, what it received.
+std::optional<std::string> toldLate(const platform::LaunchResult& target,
+                                    platform::ShownText::Outcome outcome) {
+    if (outcome != platform::ShownText::Outcome::Late) {
+        return std::nullopt;
+    }
+    return "Toutes les touches ont été envoyées, mais « " + target.program +
+           " » n'a pas montré à temps le texte reçu : il n'a pas pu être comparé avec celui qui "
+           "a été tapé. Vérifiez-le avant de vous en servir.";
+}
+
 // Where KWrite and Kate (KDE's editor component) close brackets of their own, in their French
 // menus; none for another program. Known by the program's name or the names its desktop entry
 // gives its windows.
@@ -275,6 +286,9 @@ std::optional<std::string> changedOnArrival(const KeystrokeScript& script,
     }
     platform::wipe(typed);
     platform::wipe(shown.text);
+    if (std::optional<std::string> late = toldLate(target, shown.outcome)) {
+        return late;
+    }
     return toldChanged(target, differences, editorSettings(target));
 }
 
@@ -313,6 +327,9 @@ std::optional<std::string> cellsChangedOnArrival(const DeliveryRequest& request,
     platform::wipe(typed);
     for (std::u32string& cell : shown.cells) {
         platform::wipe(cell);
+    }
+    if (std::optional<std::string> late = toldLate(target, shown.outcome)) {
+        return late;
     }
     // Only LibreOffice Calc shows its cells to assistive technologies.
     return toldChanged(target, differences,

@@ -19,7 +19,9 @@ struct ShownText {
     enum class Outcome {
         Read,         // text: the whole text of the field that has the focus
         NothingShown, // the program shows no text field with the focus (a terminal)
-        NotChecked,   // it did not answer in time, or holds far more than was typed
+        NotChecked,   // holds far more than was typed, or the bus did not answer in time
+        Late,         // the program shows its window, but not the text in time: the person
+                      // is told it could not be checked
     };
     Outcome outcome = Outcome::NothingShown;
     std::u32string text; // its holder wipes it
@@ -66,7 +68,7 @@ public:
     // The cells of the sheet in the started program's window, from the first one, once
     // `rows` rows of `columns` fields were typed into it from there (the cursor then stands
     // below the first of them); at most about kReadBackLimit, and at most `limit` characters
-    // a cell. NotChecked when the cursor does not stand there.
+    // a cell. Late when the cursor does not stand there in time.
     virtual ShownCells readCells(const LaunchResult& target, std::size_t rows, std::size_t columns,
                                  std::size_t limit) {
         (void)target, (void)rows, (void)columns, (void)limit;

@@ -68,6 +68,13 @@ ShownText AtspiReadBack::read(const LaunchResult& target, std::size_t limit) {
     if (!program) {
         return timedOut(reader);
     }
+    // From here on the program shows its window: a reading cut short is told.
+    const auto cutShort = [&] {
+        if (reader.late()) {
+            shown.outcome = ShownText::Outcome::Late;
+        }
+        return shown;
+    };
     std::deque<Object> look = windowsOf(reader, *program);
     for (int looked = 0; !look.empty() && looked < kObjectsLooked; ++looked) {
         const Object object = std::move(look.front());
@@ -90,7 +97,7 @@ ShownText AtspiReadBack::read(const LaunchResult& target, std::size_t limit) {
             look.push_back(std::move(child));
         }
     }
-    return timedOut(reader);
+    return cutShort();
 }
 
 FocusedField AtspiReadBack::focusedField(const LaunchResult& target) {
@@ -208,7 +215,10 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
         }
     }
     if (!sheet) {
-        return timedOut(reader);
+        if (reader.late()) {
+            shown.outcome = ShownText::Outcome::Late;
+        }
+        return shown;
     }
     const auto cell = [&](std::size_t row, std::size_t column) {
         return reader.object(*sheet, kTable, QStringLiteral("GetAccessibleAt"),
@@ -219,14 +229,11 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
     for (;;) {
         const auto below = cell(rows, 0);
         const auto states = below ? reader.states(*below) : std::nullopt;
-        if (!states) {
-            return timedOut(reader);
-        }
-        if (has(*states, Focused)) {
+        if (states && has(*states, Focused)) {
             break;
         }
-        if (reader.late()) {
-            shown.outcome = ShownText::Outcome::NotChecked;
+        if (!states || reader.late()) {
+            shown.outcome = reader.late() ? ShownText::Outcome::Late : shown.outcome;
             return shown;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -236,13 +243,16 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
         for (std::size_t column = 0; column < columns; ++column) {
             const auto object = cell(row, column);
             shown.cells.emplace_back();
-            if (!object ||
-                textOf(reader, *object, limit, shown.cells.back()) != ShownText::Outcome::Read) {
+            const ShownText::Outcome read =
+                object
+                    ? textOf(reader, *object, limit, shown.cells.back())
+                    : (reader.late() ? ShownText::Outcome::Late : ShownText::Outcome::NotChecked);
+            if (read != ShownText::Outcome::Read) {
                 for (std::u32string& text : shown.cells) {
                     wipe(text);
                 }
                 shown.cells.clear();
-                shown.outcome = ShownText::Outcome::NotChecked;
+                shown.outcome = read;
                 return shown;
             }
         }

@@ -64,15 +64,15 @@ std::deque<Object> windowsOf(Reader& reader, const Object& program) {
     return look;
 }
 
-// The whole text of an object into `text`: Read, or NotChecked when it holds more than `limit`
-// characters or did not answer in time.
+// The whole text of an object into `text`: Read, NotChecked when it holds more than `limit`
+// characters, Late when it did not answer in time.
 ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limit,
                           std::u32string& text) {
     const auto count =
         reader.call(object, QStringLiteral("org.freedesktop.DBus.Properties"),
                     QStringLiteral("Get"), {kText, QStringLiteral("CharacterCount")});
     if (!count) {
-        return ShownText::Outcome::NotChecked;
+        return reader.late() ? ShownText::Outcome::Late : ShownText::Outcome::NotChecked;
     }
     const int characters = count->arguments().at(0).value<QDBusVariant>().variant().toInt();
     if (characters < 0 || static_cast<std::size_t>(characters) > limit) {
@@ -80,7 +80,7 @@ ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limi
     }
     auto reply = reader.call(object, kText, QStringLiteral("GetText"), {0, -1});
     if (!reply) {
-        return ShownText::Outcome::NotChecked;
+        return reader.late() ? ShownText::Outcome::Late : ShownText::Outcome::NotChecked;
     }
     QVariantList arguments = reply->arguments();
     reply.reset();

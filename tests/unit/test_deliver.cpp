@@ -92,8 +92,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {"injector:prepare", "injector:before-launch", "start:editor", "type:editor",
                      "read-back:editor", "release:editor"},
                     true},
-        // Read back once typed: a text changed on arrival is told; one that could not be
-        // read, or not in time, tells nothing of the keys.
+        // Read back once typed: a text changed on arrival is told, and a text the target
+        // showed too late to be checked; one that could not be read (far more text than typed)
+        // tells nothing.
         FailureCase{"editor_changed_on_arrival",
                     Destination::Notepad,
                     "",
@@ -123,7 +124,20 @@ INSTANTIATE_TEST_SUITE_P(
                                          U"pw1\npw2\n])"},
             "Fermer automatiquement les parenthèses"},
         FailureCase{
-            "program_read_too_late",
+            "program_shown_too_late",
+            Destination::OtherProgram,
+            "/opt/reader",
+            false,
+            "",
+            "Toutes les touches ont été envoyées, mais « /opt/reader » n'a pas montré à temps *",
+            {"injector:prepare", "injector:before-launch", "start:/opt/reader", "type:/opt/reader",
+             "read-back:/opt/reader", "release:/opt/reader"},
+            true,
+            {},
+            {},
+            tolvane::platform::ShownText{tolvane::platform::ShownText::Outcome::Late, U""}},
+        FailureCase{
+            "program_not_read",
             Destination::OtherProgram,
             "/opt/reader",
             false,

@@ -1276,19 +1276,6 @@ SCENARIOS = [
          ("generate", dict(route="kwrite", level="Elevé", length=30, segments=1, rows=5,
                            count_text="5", told="Fermer automatiquement les parenthèses")),
      ]),
-    # Read back through the portal as on X11: a Calc that turns ' into ’ is told, by its cell.
-    ("kwin: fr: into LibreOffice Calc turning ' into ’: read back, the box names the cell",
-     "kwin", "fr", [
-         ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
-         ("tabs", "shift+Tab", ["Check10", "Option2"]), ("key", "Down"),
-         ("file_dialog", "calc-quotes/localc"),
-         ("focus_to", "Check10"), ("key", "space"),
-         ("tabs", "shift+Tab", ["Command6", "Command5", "Command4", "Combo5"]),
-         *names_typed(["d'Artagnan"]), ("combo", "Combo4", "1"),
-         ("generate", dict(route="calc-quotes", level="Moyen", length=8, segments=1,
-                           names=["d'Artagnan"], rows=1, count_text="1", titles=ref.TITLES,
-                           told="ligne 2, colonne 1 : « ' » devenu « ’ »")),
-     ]),
     *[(f"{desktop}: fr: into {browser}'s page whose text area keeps Tab: names, titles and Elevé "
        "passwords, the page's text exact", desktop, "fr",
        page_by_keyboard(*BROWSER_PAGES[browser]))

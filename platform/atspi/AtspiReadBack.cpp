@@ -18,6 +18,15 @@
 
 namespace tolvane::platform::atspi {
 
+namespace {
+
+// Once the program shows its window, a reading that ran out of time is told as such.
+ShownText::Outcome unlessLate(const Reader& reader, ShownText::Outcome outcome) {
+    return reader.late() ? ShownText::Outcome::Late : outcome;
+}
+
+} // namespace
+
 AtspiReadBack::~AtspiReadBack() {
     if (!connection_.isEmpty()) {
         QDBusConnection::disconnectFromBus(connection_);
@@ -68,13 +77,6 @@ ShownText AtspiReadBack::read(const LaunchResult& target, std::size_t limit) {
     if (!program) {
         return timedOut(reader);
     }
-    // From here on the program shows its window: a reading cut short is told.
-    const auto cutShort = [&] {
-        if (reader.late()) {
-            shown.outcome = ShownText::Outcome::Late;
-        }
-        return shown;
-    };
     std::deque<Object> look = windowsOf(reader, *program);
     for (int looked = 0; !look.empty() && looked < kObjectsLooked; ++looked) {
         const Object object = std::move(look.front());
@@ -97,7 +99,8 @@ ShownText AtspiReadBack::read(const LaunchResult& target, std::size_t limit) {
             look.push_back(std::move(child));
         }
     }
-    return cutShort();
+    shown.outcome = unlessLate(reader, shown.outcome);
+    return shown;
 }
 
 FocusedField AtspiReadBack::focusedField(const LaunchResult& target) {
@@ -215,9 +218,7 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
         }
     }
     if (!sheet) {
-        if (reader.late()) {
-            shown.outcome = ShownText::Outcome::Late;
-        }
+        shown.outcome = unlessLate(reader, shown.outcome);
         return shown;
     }
     const auto cell = [&](std::size_t row, std::size_t column) {
@@ -233,7 +234,7 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
             break;
         }
         if (!states || reader.late()) {
-            shown.outcome = reader.late() ? ShownText::Outcome::Late : shown.outcome;
+            shown.outcome = unlessLate(reader, shown.outcome);
             return shown;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -244,9 +245,8 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
             const auto object = cell(row, column);
             shown.cells.emplace_back();
             const ShownText::Outcome read =
-                object
-                    ? textOf(reader, *object, limit, shown.cells.back())
-                    : (reader.late() ? ShownText::Outcome::Late : ShownText::Outcome::NotChecked);
+                object ? textOf(reader, *object, limit, shown.cells.back())
+                       : unlessLate(reader, ShownText::Outcome::NotChecked);
             if (read != ShownText::Outcome::Read) {
                 for (std::u32string& text : shown.cells) {
                     wipe(text);

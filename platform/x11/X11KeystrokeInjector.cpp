@@ -343,22 +343,14 @@ std::string X11KeystrokeInjector::unavailableReason() {
 }
 
 Preparation X11KeystrokeInjector::prepare(const KeystrokeScript& script, std::u32string_view) {
-    Preparation prepared;
+    // A delivery's own plan, on the keymap in service now.
     const ErrorHandlerScope errors;
-    DisplayPtr display(XOpenDisplay(nullptr));
-    if (!display) {
-        prepared.error = "Aucun affichage X11 n'est accessible : rien n'a été tapé.";
-        return prepared;
+    const LaunchResult none;
+    Delivery delivery(none, waits_, *this, {}, processesBefore_);
+    if (std::string why = delivery.open(); !why.empty()) {
+        return {why, {}, false};
     }
-    KeymapSession keymap(display.get());
-    if (!keymap.load()) {
-        prepared.error = "La disposition du clavier ne peut pas être lue : rien n'a été tapé.";
-        return prepared;
-    }
-    xkb::KeyPlan plan = planOn(keymap, xkb::findModifierKeys(keymap.keymap()), script);
-    prepared.untypable = plan.untypable;
-    wipePlan(plan);
-    return prepared;
+    return delivery.plan(script);
 }
 
 std::vector<std::string> X11KeystrokeInjector::beforeLaunch() {

@@ -467,9 +467,12 @@ def editor_documents(name="kwrite", named=True):
     view; mousepad does not (named=False)."""
     documents = {}
     for pid, app in applications(name):
-        texts = [a for a in walk(app) if a.getRoleName() == "text" and
-                 a.getState().contains(pyatspi.STATE_EDITABLE) and (a.name or not named)]
-        documents[pid] = texts[0].queryText().getText(0, -1) if texts else None
+        try:
+            texts = [a for a in walk(app) if a.getRoleName() == "text" and
+                     a.getState().contains(pyatspi.STATE_EDITABLE) and (a.name or not named)]
+            documents[pid] = texts[0].queryText().getText(0, -1) if texts else None
+        except GLib.GError:  # an editor just starting, not yet answering on the bus
+            continue
     return documents
 
 

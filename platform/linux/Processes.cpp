@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <sys/wait.h>
 #include <thread>
@@ -38,11 +38,32 @@ ProcessStat parseStat(std::string_view line) {
     return result;
 }
 
+std::string readProcFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            content.clear(); // the process ended between the opening and the reading
+        }
+        if (n <= 0 || content.size() + static_cast<std::size_t>(n) > kProcFileLimit) {
+            break;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return content;
+}
+
 ProcessStat statOf(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string content((std::istreambuf_iterator<char>(stat)),
-                              std::istreambuf_iterator<char>());
-    return parseStat(content);
+    return parseStat(readProcFile("/proc/" + std::to_string(pid) + "/stat"));
 }
 
 std::map<pid_t, unsigned long long> runningProcesses() {

@@ -23,6 +23,11 @@ struct ProcessStat {
 ProcessStat parseStat(std::string_view line);
 ProcessStat statOf(pid_t pid);
 
+// A small file of /proc, whole (at most kProcFileLimit bytes); empty when it cannot be read, as
+// when its process ends between the opening and the reading.
+inline constexpr std::size_t kProcFileLimit = 64 * 1024;
+std::string readProcFile(const std::string& path);
+
 // Every process running now, with its start time (a later process given a recycled id has
 // another start time).
 std::map<pid_t, unsigned long long> runningProcesses();

@@ -98,6 +98,9 @@ TEST(Processes, AChildIsSeenWithItsParentStartTimeAndExecutable) {
     EXPECT_EQ(executableOf(child), "");
     EXPECT_FALSE(descendsFrom(child, getpid()));
     EXPECT_EQ(loadsLibrary(child, "libc."), std::nullopt);
+    // A file opened but no longer readable (a folder here; a process's file once the process
+    // has ended since the opening) reads as nothing: never an exception.
+    EXPECT_EQ(readProcFile("/proc"), "");
 }
 
 } // namespace

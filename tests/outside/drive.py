@@ -607,10 +607,17 @@ def step_generate(run, expect):
         if expect.get("meanwhile") and os.path.exists(STOLEN) and os.path.getsize(STOLEN):
             problems.append(f"the other program's window received "
                             f"{open(STOLEN, errors='replace').read()!r}")
+    if problems:
+        # The program reads the target back a moment after the last key: whether it told the
+        # person is part of the finding.
+        deadline = time.monotonic() + 5
+        while not run.program.boxes() and time.monotonic() < deadline:
+            time.sleep(0.5)
+        told = [(b.title, b.text) for b in run.program.boxes()]
+        raise Failure("delivery: " + "; ".join(problems) +
+                      (f" (the program told: {told})" if told else " (the program said nothing)"))
     if not expect.get("keep_open"):
         run.close_targets()
-    if problems:
-        raise Failure("delivery: " + "; ".join(problems))
     run.deliveries.append(rows)
 
 

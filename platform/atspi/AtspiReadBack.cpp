@@ -18,15 +18,6 @@
 
 namespace tolvane::platform::atspi {
 
-namespace {
-
-// Once the program shows its window, a reading that ran out of time is told as such.
-ShownText::Outcome unlessLate(const Reader& reader, ShownText::Outcome outcome) {
-    return reader.late() ? ShownText::Outcome::Late : outcome;
-}
-
-} // namespace
-
 AtspiReadBack::~AtspiReadBack() {
     if (!connection_.isEmpty()) {
         QDBusConnection::disconnectFromBus(connection_);
@@ -99,7 +90,7 @@ ShownText AtspiReadBack::read(const LaunchResult& target, std::size_t limit) {
             look.push_back(std::move(child));
         }
     }
-    shown.outcome = unlessLate(reader, shown.outcome);
+    shown.outcome = reader.unlessLate(shown.outcome);
     return shown;
 }
 
@@ -218,7 +209,7 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
         }
     }
     if (!sheet) {
-        shown.outcome = unlessLate(reader, shown.outcome);
+        shown.outcome = reader.unlessLate(shown.outcome);
         return shown;
     }
     const auto cell = [&](std::size_t row, std::size_t column) {
@@ -234,7 +225,7 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
             break;
         }
         if (!states || reader.late()) {
-            shown.outcome = unlessLate(reader, shown.outcome);
+            shown.outcome = reader.unlessLate(shown.outcome);
             return shown;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -244,9 +235,9 @@ ShownCells AtspiReadBack::readCells(const LaunchResult& target, std::size_t rows
         for (std::size_t column = 0; column < columns; ++column) {
             const auto object = cell(row, column);
             shown.cells.emplace_back();
-            const ShownText::Outcome read =
-                object ? textOf(reader, *object, limit, shown.cells.back())
-                       : unlessLate(reader, ShownText::Outcome::NotChecked);
+            const ShownText::Outcome read = object
+                                                ? textOf(reader, *object, limit, shown.cells.back())
+                                                : reader.unlessLate(ShownText::Outcome::NotChecked);
             if (read != ShownText::Outcome::Read) {
                 for (std::u32string& text : shown.cells) {
                     wipe(text);

@@ -72,7 +72,7 @@ ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limi
         reader.call(object, QStringLiteral("org.freedesktop.DBus.Properties"),
                     QStringLiteral("Get"), {kText, QStringLiteral("CharacterCount")});
     if (!count) {
-        return reader.late() ? ShownText::Outcome::Late : ShownText::Outcome::NotChecked;
+        return reader.unlessLate(ShownText::Outcome::NotChecked);
     }
     const int characters = count->arguments().at(0).value<QDBusVariant>().variant().toInt();
     if (characters < 0 || static_cast<std::size_t>(characters) > limit) {
@@ -80,7 +80,7 @@ ShownText::Outcome textOf(Reader& reader, const Object& object, std::size_t limi
     }
     auto reply = reader.call(object, kText, QStringLiteral("GetText"), {0, -1});
     if (!reply) {
-        return reader.late() ? ShownText::Outcome::Late : ShownText::Outcome::NotChecked;
+        return reader.unlessLate(ShownText::Outcome::NotChecked);
     }
     QVariantList arguments = reply->arguments();
     reply.reset();

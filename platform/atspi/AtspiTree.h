@@ -70,6 +70,11 @@ public:
     Reader(QDBusConnection bus, Clock::time_point deadline) : bus_(bus), deadline_(deadline) {}
 
     bool late() const { return Clock::now() >= deadline_; }
+    // What a reading cut short comes to: Late when the time ran out (the program shows its
+    // window but not its text in time), else the outcome given.
+    ShownText::Outcome unlessLate(ShownText::Outcome outcome) const {
+        return late() ? ShownText::Outcome::Late : outcome;
+    }
 
     // The reply, or none when there was no answer in time (late() tells which).
     std::optional<QDBusMessage> call(const Object& object, const QString& interface,

@@ -38,6 +38,10 @@ ProcessStat parseStat(std::string_view line) {
     return result;
 }
 
+namespace {
+constexpr std::size_t kProcFileLimit = 64 * 1024;
+} // namespace
+
 std::string readProcFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

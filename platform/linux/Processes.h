@@ -23,9 +23,8 @@ struct ProcessStat {
 ProcessStat parseStat(std::string_view line);
 ProcessStat statOf(pid_t pid);
 
-// A small file of /proc, whole (at most kProcFileLimit bytes); empty when it cannot be read, as
-// when its process ends between the opening and the reading.
-inline constexpr std::size_t kProcFileLimit = 64 * 1024;
+// A small file of /proc, whole (at most 64 KiB); empty when it cannot be read, as when its
+// process ends between the opening and the reading.
 std::string readProcFile(const std::string& path);
 
 // Every process running now, with its start time (a later process given a recycled id has

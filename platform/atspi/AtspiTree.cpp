@@ -1,10 +1,14 @@
 #include "platform/atspi/AtspiTree.h"
 
 #include "platform/Wipe.h"
+#include "platform/linux/ProcessLauncher.h"
 #include "platform/linux/Processes.h"
 
 #include <QDBusArgument>
 #include <QDBusVariant>
+
+#include <unistd.h>
+#include <utility>
 
 namespace tolvane::platform::atspi {
 
@@ -36,15 +40,30 @@ std::u32string takeText(QString& text) {
     return out;
 }
 
-// The started program, among those on the bus: the one whose connection belongs to the
-// started process or one it started.
 std::optional<Object> startedProgram(Reader& reader, pid_t started) {
-    for (const Object& application :
+    std::vector<std::pair<Object, pid_t>> programs;
+    for (Object& application :
          reader.children({QStringLiteral("org.a11y.atspi.Registry"),
                           QStringLiteral("/org/a11y/atspi/accessible/root")})) {
-        const auto pid = reader.processOf(application.bus);
-        if (pid && linux_desktop::descendsFrom(*pid, started)) {
-            return application;
+        if (const auto pid = reader.processOf(application.bus)) {
+            if (linux_desktop::descendsFrom(*pid, started)) {
+                return application;
+            }
+            programs.emplace_back(std::move(application), *pid);
+        }
+    }
+    if (!linux_desktop::childHasExited(started)) {
+        return std::nullopt;
+    }
+    for (const auto& [application, pid] : programs) {
+        if (pid == getpid()) {
+            continue;
+        }
+        for (const Object& window : reader.children(application)) {
+            const auto states = reader.states(window);
+            if (states && has(*states, Active)) {
+                return application;
+            }
         }
     }
     return std::nullopt;

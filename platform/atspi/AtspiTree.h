@@ -186,7 +186,10 @@ bool has(unsigned long long states, State state);
 std::u32string takeText(QString& text);
 
 // The started program, among those on the bus: the one whose connection belongs to the
-// started process or one it started.
+// started process or one it started. A process that handed its document to an instance
+// already running and ended (LibreOffice, Firefox, single-window editors) has none: the
+// instance's window, which the keys were given to, is then the active one, and the program
+// whose window is active (never this one) is that instance.
 std::optional<Object> startedProgram(Reader& reader, pid_t started);
 
 // Its active window first; all its windows shown when none tells it is active.

@@ -1425,14 +1425,21 @@ SCENARIOS = [
         ("Gnumeric", "gnumeric/gnumeric", "gnumeric"),
         ("a browser's text area that keeps Tab", "page/navigateur", "page"))],
     # Read back once typed: a Calc that turns ' into ’ changes the name, and the box names
-    # its cell below the titles.
-    ("into LibreOffice Calc turning ' into ’: read back, the box names the cell", "x11", "fr", [
+    # its cell below the titles; the same in the second sheet, which the Calc already running
+    # opens (the process started ends at once).
+    ("into LibreOffice Calc turning ' into ’: read back, the box names the cell, in the second "
+     "sheet too", "x11", "fr", [
         ("click", "Check10"), ("click", "Combo5"), *names_typed(["d'Artagnan"]),
         ("combo", "Combo4", "1"), ("click", "Check9"), ("click", "Option4"),
         ("file_dialog", "calc-quotes/localc"),
         ("generate", dict(route="calc-quotes", level="Moyen", length=8, segments=1,
                           names=["d'Artagnan"], rows=1, count_text="1", titles=ref.TITLES,
-                          told="ligne 2, colonne 1 : « ' » devenu « ’ »")),
+                          keep_open=True, told="ligne 2, colonne 1 : « ' » devenu « ’ »")),
+        ("back_to_the_window",), ("click", "Combo5"), *names_typed(["O'Brien"]),
+        ("generate", dict(route="calc-quotes", level="Moyen", length=8, segments=1,
+                          names=["d'Artagnan", "O'Brien"], rows=2, count_text="1",
+                          titles=ref.TITLES, keep_open=True,
+                          told="ligne 3, colonne 1 : « ' » devenu « ’ »")),
     ]),
     ("into tableur, a launcher of another name that starts LibreOffice Calc, known by its "
      "window: a name longer than a string of a formula among them, every cell exact", "x11", "fr",

@@ -14,19 +14,23 @@ namespace {
 
 // XKB keycodes are evdev codes + 8.
 constexpr std::uint32_t kXkbOffset = 8;
-// Return and Tab on their own keys (evdev KEY_ENTER, KEY_TAB).
+// Return, Tab and the blank on their own keys (evdev KEY_ENTER, KEY_TAB, KEY_SPACE), as on a
+// keyboard. Programs read a shifted key by its plain symbol where its own has no meaning to
+// them (LibreOffice's shortcuts): a character with Shift on the key of the blank would be
+// Shift+Space, which Calc takes for "select the row", dropping the character that starts a cell.
 constexpr std::uint32_t kReturnKey = 28;
 constexpr std::uint32_t kTabKey = 15;
+constexpr std::uint32_t kSpaceKey = 57;
 // The keys that carry characters (evdev codes): the writing area (digits to Equal, Q to the
-// right bracket, A to Grave, Backslash to Slash, Space, the key beside the left Shift), then
-// the keypad (its star, 7 to the dot, its slash, equal and comma).
+// right bracket, A to Grave, Backslash to Slash, the key beside the left Shift), then the
+// keypad (its star, 7 to the dot, its slash, equal and comma).
 constexpr std::uint32_t kCharacterKeys[] = {
-    2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 16, 17, 18, 19, 20, 21, 22, 23, 24,  25,
-    26, 27, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 43, 44, 45, 46, 47, 48, 49,  50,
-    51, 52, 53, 57, 86, 55, 71, 72, 73, 74, 75, 76, 77, 78, 79, 80, 81, 82, 83, 98, 117, 121};
-static_assert(kKeysPerKeymap == 2 + 2 * std::size(kCharacterKeys));
+    2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 16, 17, 18, 19, 20, 21, 22, 23,  24, 25,
+    26, 27, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 43, 44, 45, 46, 47, 48,  49, 50,
+    51, 52, 53, 86, 55, 71, 72, 73, 74, 75, 76, 77, 78, 79, 80, 81, 82, 83, 98, 117, 121};
+static_assert(kKeysPerKeymap == 3 + 2 * std::size(kCharacterKeys));
 
-// Where the i-th character after Return and Tab stands: its key, and whether with Shift.
+// Where the i-th character after Return, Tab and the blank stands: its key, and whether with Shift.
 VirtualKey slot(std::size_t i, char32_t c) {
     return VirtualKey{kCharacterKeys[i / 2], i % 2 == 1, c};
 }
@@ -50,7 +54,7 @@ std::string keysymName(std::uint32_t keysym) {
     return name;
 }
 
-// A keymap with Return and Tab on their keys, and the i-th other keysym on slot(i).
+// A keymap with Return, Tab and the blank on their keys, and the i-th other keysym on slot(i).
 std::string keymapText(const std::vector<std::uint32_t>& keysyms) {
     std::string keycodes;
     std::string symbols;
@@ -62,6 +66,7 @@ std::string keymapText(const std::vector<std::uint32_t>& keysyms) {
     };
     key(kReturnKey, keysymName(XKB_KEY_Return), false);
     key(kTabKey, keysymName(XKB_KEY_Tab), false);
+    key(kSpaceKey, keysymName(XKB_KEY_space), false);
     for (std::size_t i = 0; i < keysyms.size(); i += 2) {
         const bool two = i + 1 < keysyms.size();
         key(slot(i, 0).evdev,
@@ -96,9 +101,11 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
         return plan;
     }
 
-    // Return and Tab stand first on every keymap, then the alphabet, then the room left for the
-    // script's other characters, each set in code point order.
-    const auto isKey = [](char32_t c) { return c == U'\n' || c == U'\r' || c == U'\t'; };
+    // Return, Tab and the blank stand first on every keymap, then the alphabet, then the room left
+    // for the script's other characters, each set in code point order.
+    const auto isKey = [](char32_t c) {
+        return c == U'\n' || c == U'\r' || c == U'\t' || c == U' ';
+    };
     std::set<char32_t> always;
     for (char32_t c : alphabet) {
         if (!isKey(c) && keysymOf(c) != XKB_KEY_NoSymbol) {
@@ -111,7 +118,7 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
             others.insert(c);
         }
     }
-    constexpr std::size_t kFirst = 2; // Return, Tab
+    constexpr std::size_t kFirst = 3; // Return, Tab, the blank
     keysPerKeymap = std::clamp(keysPerKeymap, kFirst + 1, kKeysPerKeymap);
     if (kFirst + always.size() >= keysPerKeymap) {
         // An alphabet that leaves no room: everything is laid out in code point order.
@@ -141,7 +148,7 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
     };
     const auto keyOf = [&](char32_t c) {
         if (isKey(c)) {
-            return VirtualKey{c == U'\t' ? kTabKey : kReturnKey, false, c};
+            return VirtualKey{c == U'\t' ? kTabKey : c == U' ' ? kSpaceKey : kReturnKey, false, c};
         }
         if (const auto at = fixed.find(c); at != std::u32string::npos) {
             return slot(at, c);

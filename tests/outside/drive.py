@@ -1092,6 +1092,7 @@ def keyboard_only_generation(route):
 
 # Names a spreadsheet would read as a formula or a number, and doubled letters.
 NAMES_SHEET = ["+Zoé", "Camille", "0612", "=Luc"]
+NAMES_BANG = ["!Zoé", "Camille", "=Luc"]
 
 
 def into_program(path, route, names=NAMES_SHEET):
@@ -1112,15 +1113,17 @@ def into_program(path, route, names=NAMES_SHEET):
     ]
 
 
-def calc_by_keyboard(count):
-    """Elevé, with titles, this many sequences, into Calc through its launcher: by the keyboard
-    alone (Wayland)."""
+def calc_by_keyboard(count, names=()):
+    """Elevé, with titles, this many sequences, into Calc through its launcher, with these names:
+    by the keyboard alone (Wayland)."""
     return [
         ("focus", "Combo1"), ("tabs", "Tab", ["Combo3", "Combo2"]), ("key", "Down"),
         ("combo", "Combo2", "Elevé"), ("focus_to", "Combo4"), ("key", "ctrl+a"), ("type", count),
+        *([("focus_to", "Check10"), ("key", "space"), ("checked", "Check10", True),
+           ("focus_to", "Combo5"), *names_typed(names)] if names else []),
         ("focus_to", "Check9"), ("key", "space"), ("checked", "Check9", True),
-        ("tabs", "shift+Tab", ["Check10", "Option2"]), ("key", "Down"),
-        ("file_dialog", "calc/localc"),
+        ("focus_to", "Option2") if names else ("tabs", "shift+Tab", ["Check10", "Option2"]),
+        ("key", "Down"), ("file_dialog", "calc/localc"),
     ]
 
 
@@ -1483,11 +1486,13 @@ SCENARIOS = [
       for session in ("x11", "wayland")],
     # A launcher script that runs /usr/bin/localc, itself a script: the window goes by the name
     # of the program's desktop entry, not by the script's.
+    # A cell that starts with "!": Calc takes Shift with the key of the blank for "select the
+    # row", and drops the character.
     ("Wayland: into LibreOffice Calc through its launcher scripts, by the keyboard alone, every "
      "cell exact", "wayland", "fr", [
-         *calc_by_keyboard("3"),
+         *calc_by_keyboard("3", NAMES_BANG),
          ("generate", dict(route="calc", level="Elevé", length=8, segments=1, rows=3,
-                           count_text="3", titles=ref.TITLES)),
+                           count_text="3", titles=ref.TITLES, names=NAMES_BANG)),
      ]),
     # LibreOffice opens the second sheet in the instance already running: no new process has
     # a window, only a new window of a name declared for the launcher.

@@ -57,6 +57,11 @@ std::u32string typedBack(const wayland::VirtualKeyPlan& plan) {
         const xkb_mod_mask_t shift = 1u
                                      << xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_SHIFT);
         for (const auto& key : segment.keys) {
+            // Shift on the blank's key is a shortcut to programs that read the plain symbol
+            // (Calc selects the row): no character is typed so.
+            xkb_state_update_mask(state.get(), 0, 0, 0, 0, 0, 0);
+            EXPECT_FALSE(key.shift &&
+                         xkb_state_key_get_one_sym(state.get(), key.evdev + 8) == XKB_KEY_space);
             xkb_state_update_mask(state.get(), key.shift ? shift : 0, 0, 0, 0, 0, 0);
             out += character(xkb_state_key_get_one_sym(state.get(), key.evdev + 8));
         }
@@ -120,13 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Beside the alphabet a keymap has room for a few characters: names in other scripts go
         // through several keymaps.
         KeymapCase{"NamesInFourScripts", U"Жанна Ελένη 李雷 ÉLODIE ŀ", kPasswords,
-                   wayland::kKeysPerKeymap, 5},
+                   wayland::kKeysPerKeymap, 4},
         // Names past one keymap: each keymap holds the alphabet, so passwords never change it.
         KeymapCase{"NamesPastOneKeymap", manyCharacters(300) + U"Zq7#" + manyCharacters(10),
-                   kPasswords, wayland::kKeysPerKeymap, 40},
+                   kPasswords, wayland::kKeysPerKeymap, 45},
         KeymapCase{"MoreCharactersThanKeycodes", manyCharacters(600), U"x", wayland::kKeysPerKeymap,
                    5},
-        KeymapCase{"SmallKeymapsCutOften", U"abcdefabc", U"", 4, 6}),
+        KeymapCase{"SmallKeymapsCutOften", U"abcdefabc", U"", 5, 6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every client of the seat receives the keymaps: the same characters, whatever their order, and

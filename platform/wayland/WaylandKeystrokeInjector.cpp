@@ -33,6 +33,8 @@ using Clock = std::chrono::steady_clock;
 // The compositor queues each client's events in a fixed buffer and disconnects a client that
 // lets it fill up (a busy terminal does, at full speed): keys go out at a pace any client reads.
 constexpr auto kKeyInterval = std::chrono::milliseconds(1);
+// How long a window that lost the focus is given to tell it is closing.
+constexpr auto kClosingGrace = std::chrono::milliseconds(50);
 // Shift, as a keymap's modifier mask holds it.
 constexpr std::uint32_t kShiftMask = 1;
 bool stopping() {
@@ -270,6 +272,11 @@ typing::Halt Delivery::listening() {
     }
     if (!window_->activated || session_->otherActivated(window_) ||
         (watching_ && focus_->focused())) {
+        // A window that closes loses the focus first, and its end may follow a moment later.
+        std::this_thread::sleep_for(kClosingGrace);
+        if (session_->connection.roundtrip() && window_->closed) {
+            return {Halt::Closed, {}};
+        }
         return {Halt::LostFocus, {}};
     }
     return {};

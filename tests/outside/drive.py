@@ -163,10 +163,18 @@ def read_gnumeric(window):
     before = os.path.getmtime(WORKBOOK)
     d.activate(window)
     key("ctrl+s")
-    wait_for("the saved workbook", lambda: os.path.getmtime(WORKBOOK) != before)
-    time.sleep(0.5)
-    with gzip.open(WORKBOOK) as f:
-        xml = f.read().decode()
+
+    def saved():
+        """The workbook once Gnumeric has written it whole (it truncates the file first)."""
+        if os.path.getmtime(WORKBOOK) == before:
+            return None
+        try:
+            with gzip.open(WORKBOOK) as f:
+                text = f.read().decode()
+        except (OSError, EOFError, UnicodeDecodeError):
+            return None
+        return text if "</gnm:Workbook>" in text else None
+    xml = wait_for("the saved workbook", saved)
     cells = {(int(m[1]), int(m[2])): html.unescape(m[3]) for m in re.finditer(
         r'<gnm:Cell Row="(\d+)" Col="(\d+)"[^>]*>(.*?)</gnm:Cell>', xml, re.S)}
     rows = max((r for r, _ in cells), default=-1) + 1

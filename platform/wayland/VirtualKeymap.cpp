@@ -18,9 +18,24 @@ constexpr std::uint32_t kXkbOffset = 8;
 // keyboard. Programs read a shifted key by its plain symbol where its own has no meaning to
 // them (LibreOffice's shortcuts): a character with Shift on the key of the blank would be
 // Shift+Space, which Calc takes for "select the row", dropping the character that starts a cell.
-constexpr std::uint32_t kReturnKey = 28;
-constexpr std::uint32_t kTabKey = 15;
-constexpr std::uint32_t kSpaceKey = 57;
+struct OwnKey {
+    char32_t character;
+    std::uint32_t evdev;
+    xkb_keysym_t keysym;
+};
+constexpr OwnKey kOwnKeys[] = {
+    {U'\n', 28, XKB_KEY_Return}, {U'\t', 15, XKB_KEY_Tab}, {U' ', 57, XKB_KEY_space}};
+
+// The key of its own a character has (a carriage return is Return); none for the others.
+const OwnKey* ownKeyOf(char32_t c) {
+    for (const OwnKey& key : kOwnKeys) {
+        if (key.character == (c == U'\r' ? U'\n' : c)) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
 // The keys that carry characters (evdev codes): the writing area (digits to Equal, Q to the
 // right bracket, A to Grave, Backslash to Slash, the key beside the left Shift), then the
 // keypad (its star, 7 to the dot, its slash, equal and comma).
@@ -28,7 +43,7 @@ constexpr std::uint32_t kCharacterKeys[] = {
     2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 16, 17, 18, 19, 20, 21, 22, 23,  24, 25,
     26, 27, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 43, 44, 45, 46, 47, 48,  49, 50,
     51, 52, 53, 86, 55, 71, 72, 73, 74, 75, 76, 77, 78, 79, 80, 81, 82, 83, 98, 117, 121};
-static_assert(kKeysPerKeymap == 3 + 2 * std::size(kCharacterKeys));
+static_assert(kKeysPerKeymap == std::size(kOwnKeys) + 2 * std::size(kCharacterKeys));
 
 // Where the i-th character after Return, Tab and the blank stands: its key, and whether with Shift.
 VirtualKey slot(std::size_t i, char32_t c) {
@@ -36,16 +51,10 @@ VirtualKey slot(std::size_t i, char32_t c) {
 }
 
 std::uint32_t keysymOf(char32_t c) {
-    switch (c) {
-    case U'\n':
-    case U'\r':
-        return XKB_KEY_Return;
-    case U'\t':
-        return XKB_KEY_Tab;
-    default:
-        return mayBeTyped(c) ? xkb_utf32_to_keysym(static_cast<std::uint32_t>(c))
-                             : XKB_KEY_NoSymbol;
+    if (const OwnKey* own = ownKeyOf(c)) {
+        return own->keysym;
     }
+    return mayBeTyped(c) ? xkb_utf32_to_keysym(static_cast<std::uint32_t>(c)) : XKB_KEY_NoSymbol;
 }
 
 std::string keysymName(std::uint32_t keysym) {
@@ -64,9 +73,9 @@ std::string keymapText(const std::vector<std::uint32_t>& keysyms) {
         symbols += "    key " + name + " { type = \"" + (two ? "TWO_LEVEL" : "ONE_LEVEL") +
                    "\", [ " + levels + " ] };\n";
     };
-    key(kReturnKey, keysymName(XKB_KEY_Return), false);
-    key(kTabKey, keysymName(XKB_KEY_Tab), false);
-    key(kSpaceKey, keysymName(XKB_KEY_space), false);
+    for (const OwnKey& own : kOwnKeys) {
+        key(own.evdev, keysymName(own.keysym), false);
+    }
     for (std::size_t i = 0; i < keysyms.size(); i += 2) {
         const bool two = i + 1 < keysyms.size();
         key(slot(i, 0).evdev,
@@ -103,9 +112,7 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
 
     // Return, Tab and the blank stand first on every keymap, then the alphabet, then the room left
     // for the script's other characters, each set in code point order.
-    const auto isKey = [](char32_t c) {
-        return c == U'\n' || c == U'\r' || c == U'\t' || c == U' ';
-    };
+    const auto isKey = [](char32_t c) { return ownKeyOf(c) != nullptr; };
     std::set<char32_t> always;
     for (char32_t c : alphabet) {
         if (!isKey(c) && keysymOf(c) != XKB_KEY_NoSymbol) {
@@ -118,7 +125,7 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
             others.insert(c);
         }
     }
-    constexpr std::size_t kFirst = 3; // Return, Tab, the blank
+    constexpr std::size_t kFirst = std::size(kOwnKeys);
     keysPerKeymap = std::clamp(keysPerKeymap, kFirst + 1, kKeysPerKeymap);
     if (kFirst + always.size() >= keysPerKeymap) {
         // An alphabet that leaves no room: everything is laid out in code point order.
@@ -147,8 +154,8 @@ VirtualKeyPlan planVirtualKeys(const KeystrokeScript& script, std::u32string_vie
         return std::nullopt;
     };
     const auto keyOf = [&](char32_t c) {
-        if (isKey(c)) {
-            return VirtualKey{c == U'\t' ? kTabKey : c == U' ' ? kSpaceKey : kReturnKey, false, c};
+        if (const OwnKey* own = ownKeyOf(c)) {
+            return VirtualKey{own->evdev, false, c};
         }
         if (const auto at = fixed.find(c); at != std::u32string::npos) {
             return slot(at, c);
